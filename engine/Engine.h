@@ -1,0 +1,159 @@
+// The embedding API: what a host program (and every test) uses to run the
+// engine. One Engine is active at a time in a process: making one sets the
+// process-wide rate, block length and control rate that plug-ins read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Instrument.h"
+#include "SoundInput.h"
+
+namespace vemora {
+
+// A misuse of an engine command (bad option, bad table arguments, missing
+// plug-in ...). The score reader reports it with the score line.
+struct ScoreError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct EngineSettings {
+  int sampleRate = 44100;
+  int channels = 2;
+  int blockFrames = 512;   // RTBUFSAMPS
+  int controlRate = 1000;  // resetval
+  unsigned seed = 0;       // rrand and the score's math.random
+};
+
+struct FunctionTable {
+  std::vector<double> values;
+};
+using TablePtr = std::shared_ptr<const FunctionTable>;
+
+// One pfield: a number, or a table whose value follows the note's progress.
+struct PField {
+  double value = 0.0;
+  TablePtr table;
+  PField(double v = 0.0) : value(v) {}
+  PField(TablePtr t) : value(t && !t->values.empty() ? t->values[0] : 0.0), table(std::move(t)) {}
+};
+
+enum class MessageKind { Refusal, Advice, Error, Info };
+
+struct Message {
+  MessageKind kind;
+  std::string name;   // instrument or command
+  std::string text;
+  std::string where;  // "score.lua:12", or empty
+};
+
+// What one note did when played alone with chosen chunk sizes.
+struct NoteCapture {
+  bool refused = false;
+  int initResult = 0;
+  int outChannels = 0;
+  int noteFrames = 0;
+  std::vector<float> frames;       // interleaved, noteFrames frames
+  std::vector<int> chunkSizes;     // chunkFrames of each run call
+  std::vector<int> runResults;     // what each run call returned
+};
+
+struct RenderReport {
+  std::string path;
+  int64_t frames = 0;
+  int channels = 0;
+  int sampleRate = 0;
+  std::vector<float> peaks;  // absolute, per channel
+  int64_t clippedSamples = 0;
+  bool integerFormat = false;
+  int notesPlayed = 0;
+  int notesRefused = 0;
+  double renderSeconds = 0.0;  // wall time of the render
+};
+
+// Receives the rendered output block by block.
+class OutputSink {
+ public:
+  virtual ~OutputSink() = default;
+  virtual void write(const float* interleaved, int frames) = 0;
+};
+
+class Engine {
+ public:
+  explicit Engine(EngineSettings settings = {});
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  const EngineSettings& settings() const;
+  // "sr=48000", "channels=4", "block=256", "control_rate=500", "seed=7".
+  // Refused once a note has been played.
+  void setOption(const std::string& text);
+
+  // Messages: echoed on standard error unless turned off, always kept.
+  void setEchoMessages(bool echo);
+  void setScoreLocation(const std::string& where);  // prefixed to messages
+  const std::vector<Message>& messages() const;
+  void clearMessages();
+
+  // Plug-ins: lib<NAME>.so on the search path (added folders first, then
+  // VEMORA_PLUGIN_PATH, then the installed and build plug-in folders).
+  void addPluginPath(const std::string& folder);
+  std::vector<std::string> pluginSearchPath() const;
+  // Returns the instrument and function names the plug-in registered.
+  std::vector<std::string> load(const std::string& name);
+  // Binds a factory under a name directly, as an embedding host does.
+  void bindInstrument(const std::string& name, InstCreatorFunction factory);
+  bool hasInstrument(const std::string& name) const;
+  bool hasFunction(const std::string& name) const;
+
+  // Function tables.
+  void makeTable(int slot, int number, long long size, const std::vector<double>& args);
+  TablePtr makePFieldTable(int number, long long size, const std::vector<double>& args);
+  void setTable(int slot, std::vector<double> values);
+
+  // Input for the notes that follow.
+  void setInput(const std::string& path);
+  void setInput(std::unique_ptr<SoundInput> input);
+
+  // bus_config("PAN", {"in0", "out0-1"}): which input and output channels the
+  // notes of an instrument use.
+  void busConfig(const std::string& instrument, const std::vector<std::string>& buses);
+
+  // Makes the note and runs init now; the note sounds when rendered.
+  // Returns false when the note was refused.
+  bool playNote(const std::string& name, std::vector<PField> pfields);
+  // Calls a legacy note function or a score function now; returns its value.
+  double callFunction(const std::string& name, const std::vector<double>& args);
+
+  // Renders every note played so far, block by block. betweenBlocks (if
+  // given) runs after each block with the frame at which the next begins.
+  void render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks = {});
+  std::vector<float> renderToMemory();
+  // Renders into a sound file (format from the extension; sampleText "16",
+  // "24" or empty for 32-bit float) and reports on it.
+  RenderReport renderToFile(const std::string& path, const std::string& sampleText = "");
+  int64_t scoreFrames() const;  // frames from 0 to the end of the last note
+
+  // Plays one note alone from its first frame, with run calls of the given
+  // chunk sizes (repeated cyclically, each capped at the frames left).
+  NoteCapture playNoteAlone(const std::string& name, std::vector<PField> pfields,
+                            const std::vector<int>& chunkSizes);
+
+  int notesPlayed() const;
+  int notesRefused() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl;
+};
+
+// bang_ready as the host sees it: returns the flag and clears it.
+int takeBangReady();
+
+}  // namespace vemora
