@@ -1,0 +1,368 @@
+#include "Engine.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <regex>
+#include <utility>
+
+#include "EngineState.h"
+#include "GenRoutines.h"
+#include "SoundOutput.h"
+#include "wavekit.h"
+
+namespace vemora {
+
+CallContext gContext;
+
+namespace {
+
+// Instruments may read a few pfields past those given; they read 0.
+constexpr size_t kMinPFieldSlots = 64;
+constexpr int kMaxChannels = 64;
+
+class MemorySink : public OutputSink {
+ public:
+  std::vector<float> frames;
+  void write(const float* interleaved, int n) override {
+    frames.insert(frames.end(), interleaved, interleaved + size_t(n) * size_t(channels));
+  }
+  int channels = 0;
+};
+
+class FileSink : public OutputSink {
+ public:
+  explicit FileSink(SoundFileWriter& writer) : writer(writer) {}
+  void write(const float* interleaved, int n) override { writer.write(interleaved, n); }
+
+ private:
+  SoundFileWriter& writer;
+};
+
+long parseInteger(const std::string& key, const std::string& value, long low, long high) {
+  char* end = nullptr;
+  errno = 0;
+  long number = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || errno == ERANGE || number < low || number > high)
+    throw ScoreError("set_option: " + key + " must be a whole number from " + std::to_string(low) + " to " +
+                     std::to_string(high) + ", not \"" + value + "\"");
+  return number;
+}
+
+// "out0-1" -> {0, 1}; "in3" -> {3}.
+std::vector<int> parseBus(const std::string& text, std::string* kind) {
+  static const std::regex pattern("(in|out)([0-9]{1,3})(?:-([0-9]{1,3}))?");
+  std::smatch match;
+  if (!std::regex_match(text, match, pattern))
+    throw ScoreError("bus_config: \"" + text + "\" is not a bus (write in0, in0-1, out0-1 ...)");
+  *kind = match[1];
+  const int first = std::stoi(match[2]);
+  const int last = match[3].matched ? std::stoi(match[3]) : first;
+  if (last < first) throw ScoreError("bus_config: \"" + text + "\" runs backwards");
+  std::vector<int> channels;
+  for (int c = first; c <= last; ++c) channels.push_back(c);
+  return channels;
+}
+
+}  // namespace
+
+void InstrumentDeleter::operator()(Instrument* inst) const { delete inst; }
+
+void Engine::Impl::applySettings() {
+  Instrument::SR = float(settings.sampleRate);
+  Instrument::RTBUFSAMPS = settings.blockFrames;
+  resetval = settings.controlRate;
+  srrand(settings.seed);
+}
+
+int64_t Engine::Impl::endFrame() const {
+  int64_t end = 0;
+  for (const auto& note : pending) end = std::max(end, note->start() + note->frames());
+  for (const BufferedNote& note : buffered) end = std::max(end, note.startFrame + note.frameCount());
+  return end;
+}
+
+std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, std::vector<PField> pfields) {
+  InstCreatorFunction factory = registry.instrument(name);
+  if (!factory) throw ScoreError("no instrument named " + name + " has been loaded");
+  auto note = std::make_unique<RealtimeNote>();
+  note->state.name = name;
+  note->state.where = where;
+  note->state.pfields = std::move(pfields);
+  const int nargs = int(note->state.pfields.size());
+  std::vector<double> p(std::max(kMinPFieldSlots, size_t(nargs)), 0.0);
+  for (int i = 0; i < nargs; ++i) p[size_t(i)] = note->state.pfields[size_t(i)].value;
+
+  gContext.note = &note->state;
+  int result = -1;
+  try {
+    note->inst.reset(factory());
+    if (note->inst) {
+      note->inst->noteState = &note->state;
+      if (note->state.outChannels.empty()) note->inst->set_bus_config(name.c_str());
+      // The control period in single precision, as instruments compute their own.
+      note->inst->ctrlSkip = int(float(settings.sampleRate) / float(settings.controlRate));
+      result = note->inst->init(p.data(), nargs);
+    }
+  } catch (...) {
+    report(MessageKind::Refusal, name, "the instrument failed while setting up the note");
+    result = -1;
+  }
+  gContext.note = nullptr;
+  if (result >= 0 && note->inst && !note->state.placed) {
+    report(MessageKind::Refusal, name, "the instrument did not place its note");
+    result = -1;
+  }
+  if (result < 0 || !note->inst) return nullptr;
+  return note;
+}
+
+Engine::Engine(EngineSettings settings) : impl(std::make_unique<Impl>()) {
+  impl->settings = settings;
+  gContext = CallContext{impl.get(), nullptr, nullptr};
+  impl->applySettings();
+}
+
+Engine::~Engine() {
+  if (gContext.engine == impl.get()) gContext = CallContext{};
+}
+
+const EngineSettings& Engine::settings() const { return impl->settings; }
+
+void Engine::setOption(const std::string& text) {
+  if (impl->played + impl->refused > 0 || !impl->buffered.empty())
+    throw ScoreError("set_option: options must come before the first note");
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos)
+    throw ScoreError("set_option: \"" + text + "\" is not of the form name=value");
+  const std::string key = text.substr(0, equals);
+  const std::string value = text.substr(equals + 1);
+  EngineSettings next = impl->settings;
+  if (key == "sr") {
+    next.sampleRate = int(parseInteger(key, value, 1000, 768000));
+  } else if (key == "channels") {
+    next.channels = int(parseInteger(key, value, 1, kMaxChannels));
+    for (const auto& [name, config] : impl->busConfigs)
+      for (int c : config.outChannels)
+        if (c >= next.channels)
+          throw ScoreError("set_option: the bus configuration of " + name + " uses output channel " +
+                           std::to_string(c));
+  } else if (key == "block") {
+    next.blockFrames = int(parseInteger(key, value, 1, 65536));
+  } else if (key == "control_rate") {
+    next.controlRate = int(parseInteger(key, value, 1, 100000000));
+  } else if (key == "seed") {
+    next.seed = unsigned(parseInteger(key, value, 0, std::numeric_limits<unsigned>::max()));
+  } else {
+    throw ScoreError("set_option: unknown option \"" + key + "\" (known: sr, channels, block, control_rate, seed)");
+  }
+  impl->settings = next;
+  impl->applySettings();
+}
+
+void Engine::setEchoMessages(bool echo) { impl->echoMessages = echo; }
+void Engine::setScoreLocation(const std::string& where) { impl->where = where; }
+const std::vector<Message>& Engine::messages() const { return impl->messages; }
+void Engine::clearMessages() { impl->messages.clear(); }
+
+void Engine::addPluginPath(const std::string& folder) { impl->loader.addFolder(folder); }
+std::vector<std::string> Engine::pluginSearchPath() const { return impl->loader.searchPath(); }
+
+std::vector<std::string> Engine::load(const std::string& name) {
+  // Loading a plug-in twice registers nothing new.
+  auto loaded = impl->loadedPlugins.find(name);
+  if (loaded != impl->loadedPlugins.end()) return loaded->second;
+  void* handle = impl->loader.open(name);
+  auto rtprofile = reinterpret_cast<void (*)()>(dlsym(handle, "rtprofile"));
+  auto profile = reinterpret_cast<int (*)()>(dlsym(handle, "profile"));
+  impl->registry.takeNewNames();
+  if (rtprofile) rtprofile();
+  if (profile) profile();
+  if (!rtprofile && !profile) {
+    // A plug-in with a factory alone is bound by the host under its own name.
+    auto factory = reinterpret_cast<InstCreatorFunction>(dlsym(handle, ("make" + name).c_str()));
+    if (!factory) throw ScoreError("load: " + name + " has no rtprofile, profile or make" + name + " entry");
+    bindInstrument(name, factory);
+    return impl->loadedPlugins[name] = {name};
+  }
+  return impl->loadedPlugins[name] = impl->registry.takeNewNames();
+}
+
+void Engine::bindInstrument(const std::string& name, InstCreatorFunction factory) {
+  if (!impl->registry.addInstrument(name, factory))
+    throw ScoreError("the name \"" + name + "\" is already registered");
+}
+
+bool Engine::hasInstrument(const std::string& name) const { return impl->registry.instrument(name) != nullptr; }
+bool Engine::hasFunction(const std::string& name) const { return impl->registry.function(name) != nullptr; }
+
+void Engine::makeTable(int slot, int number, long long size, const std::vector<double>& args) {
+  if (slot < 1) throw ScoreError("gen: table slot " + std::to_string(slot) + " must be 1 or more");
+  try {
+    auto table = std::make_shared<FunctionTable>();
+    table->values = makeGenTable(number, size, args);
+    impl->tables.set(slot, std::move(table));
+  } catch (const GenError& error) {
+    throw ScoreError(std::string("gen: ") + error.what());
+  }
+}
+
+TablePtr Engine::makePFieldTable(int number, long long size, const std::vector<double>& args) {
+  try {
+    auto table = std::make_shared<FunctionTable>();
+    table->values = makeGenTable(number, size, args);
+    return table;
+  } catch (const GenError& error) {
+    throw ScoreError(std::string("tab: ") + error.what());
+  }
+}
+
+void Engine::setTable(int slot, std::vector<double> values) {
+  auto table = std::make_shared<FunctionTable>();
+  table->values = std::move(values);
+  impl->tables.set(slot, std::move(table));
+}
+
+void Engine::setInput(const std::string& path) {
+  try {
+    setInput(openSoundInput(path));
+  } catch (const SoundFileError& error) {
+    throw ScoreError(error.what());
+  }
+}
+
+void Engine::setInput(std::unique_ptr<SoundInput> input) {
+  if (input && input->sampleRate() != double(impl->settings.sampleRate)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g Hz but the render runs at %d Hz", input->sampleRate(),
+                  impl->settings.sampleRate);
+    throw ScoreError("rtinput: \"" + input->name() + "\" runs at " + text);
+  }
+  impl->input = std::move(input);
+}
+
+void Engine::busConfig(const std::string& instrument, const std::vector<std::string>& buses) {
+  BusConfig config;
+  for (const std::string& bus : buses) {
+    std::string kind;
+    std::vector<int> channels = parseBus(bus, &kind);
+    std::vector<int>& target = kind == "in" ? config.inChannels : config.outChannels;
+    target.insert(target.end(), channels.begin(), channels.end());
+  }
+  for (int c : config.outChannels)
+    if (c >= impl->settings.channels)
+      throw ScoreError("bus_config: output channel " + std::to_string(c) + " does not exist (the output has " +
+                       std::to_string(impl->settings.channels) + " channels)");
+  impl->busConfigs[instrument] = std::move(config);
+}
+
+bool Engine::playNote(const std::string& name, std::vector<PField> pfields) {
+  std::unique_ptr<RealtimeNote> note = impl->makeNote(name, std::move(pfields));
+  if (!note) {
+    ++impl->refused;
+    return false;
+  }
+  ++impl->played;
+  impl->pending.push_back(std::move(note));
+  return true;
+}
+
+double Engine::callFunction(const std::string& name, const std::vector<double>& args) {
+  LegacyFunction fn = impl->registry.function(name);
+  if (!fn) throw ScoreError("no function named " + name + " has been loaded");
+  BufferedNote written;
+  bool placed = false;
+  bool refused = false;
+  double result = callLegacyFunction(name, fn, args, &written, &placed, &refused);
+  if (refused) {
+    ++impl->refused;
+  } else if (placed) {
+    ++impl->played;
+    impl->buffered.push_back(std::move(written));
+  }
+  return result;
+}
+
+void Engine::render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks) {
+  impl->render(sink, betweenBlocks);
+}
+
+std::vector<float> Engine::renderToMemory() {
+  MemorySink sink;
+  sink.channels = impl->settings.channels;
+  impl->render(sink, {});
+  return std::move(sink.frames);
+}
+
+RenderReport Engine::renderToFile(const std::string& path, const std::string& sampleText) {
+  RenderReport report;
+  try {
+    const OutputFormat format = outputFormatFor(path, sampleText);
+    SoundFileWriter writer(path, format, impl->settings.channels, impl->settings.sampleRate);
+    FileSink sink(writer);
+    const auto begin = std::chrono::steady_clock::now();
+    impl->render(sink, {});
+    writer.commit();
+    report.renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    report.path = writer.path();
+    report.frames = writer.framesWritten();
+    report.peaks = writer.peaks();
+    report.clippedSamples = writer.clippedSamples();
+    report.integerFormat = format.sample != SampleFormat::Float32;
+  } catch (const SoundFileError& error) {
+    throw ScoreError(error.what());
+  }
+  report.channels = impl->settings.channels;
+  report.sampleRate = impl->settings.sampleRate;
+  report.notesPlayed = impl->played;
+  report.notesRefused = impl->refused;
+  return report;
+}
+
+int64_t Engine::scoreFrames() const { return impl->endFrame(); }
+
+NoteCapture Engine::playNoteAlone(const std::string& name, std::vector<PField> pfields,
+                                  const std::vector<int>& chunkSizes) {
+  if (chunkSizes.empty()) throw ScoreError("playNoteAlone: give at least one chunk size");
+  for (int size : chunkSizes)
+    if (size <= 0 || size > impl->settings.blockFrames)
+      throw ScoreError("playNoteAlone: chunk sizes must lie between 1 and the block length");
+  NoteCapture capture;
+  std::unique_ptr<RealtimeNote> note = impl->makeNote(name, std::move(pfields));
+  if (!note) {
+    capture.refused = true;
+    capture.initResult = -1;
+    ++impl->refused;
+    return capture;
+  }
+  ++impl->played;
+  const int total = note->frames();
+  capture.initResult = total;
+  capture.noteFrames = total;
+  capture.outChannels = note->inst->outChanCount;
+  capture.frames.assign(size_t(total) * size_t(capture.outChannels), 0.0f);
+  for (size_t k = 0; total == 0 ? !note->ranOnce : note->framesDone < total; ++k) {
+    const int n = std::min(chunkSizes[k % chunkSizes.size()], total - note->framesDone);
+    int result = 0;
+    if (!impl->runChunk(*note, n, &result)) {
+      capture.refused = true;
+      break;
+    }
+    capture.chunkSizes.push_back(n);
+    capture.runResults.push_back(result);
+    std::copy_n(note->state.chunkBuffer.data(), size_t(n) * size_t(capture.outChannels),
+                capture.frames.data() + size_t(note->framesDone) * size_t(capture.outChannels));
+    note->framesDone += n;
+  }
+  return capture;
+}
+
+int Engine::notesPlayed() const { return impl->played; }
+int Engine::notesRefused() const { return impl->refused; }
+
+int takeBangReady() { return std::exchange(bang_ready, 0); }
+
+}  // namespace vemora

@@ -1,0 +1,172 @@
+// The Instrument base class and the calls through which a real-time note
+// places itself, reads its input and reads its pfields.
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "EngineState.h"
+#include "PFields.h"
+
+float Instrument::SR = 44100.0f;
+int Instrument::RTBUFSAMPS = 512;
+int resetval = 1000;
+int bang_ready = 0;
+
+using vemora::gContext;
+using vemora::MessageKind;
+using vemora::NoteState;
+
+namespace {
+
+// Notes longer than this many frames cannot be counted in an int.
+constexpr double kMaxFrames = double(std::numeric_limits<int>::max());
+
+void refuse(const NoteState* note, const std::string& text) {
+  if (gContext.engine) gContext.engine->report(MessageKind::Refusal, note ? note->name : "", text);
+}
+
+std::string seconds(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+}  // namespace
+
+// The engine sets gContext.note before it calls a factory, so the object
+// finds its note as it is made.
+Instrument::Instrument() : noteState(gContext.note) {}
+
+Instrument::~Instrument() = default;
+
+int Instrument::setup(PFieldSet*) { return 0; }
+
+int Instrument::configure() { return 0; }
+
+int Instrument::update(double* p, int n, unsigned fieldMask) {
+  if (!noteState || !p) return -1;
+  const std::vector<vemora::PField>& fields = noteState->pfields;
+  for (int i = 0; i < n; ++i) {
+    const bool selected = fieldMask == 0 || (i < 32 && (fieldMask & (1u << i)));
+    if (!selected) continue;
+    p[i] = i < int(fields.size()) ? vemora::pfieldValueAt(fields[size_t(i)], frameCursor, noteFrames)
+                                  : 0.0;
+  }
+  return 0;
+}
+
+double* Instrument::getPFieldTable(int i, int* len) const {
+  if (len) *len = 0;
+  if (!noteState || i < 0 || i >= int(noteState->pfields.size())) return nullptr;
+  const vemora::TablePtr& table = noteState->pfields[size_t(i)].table;
+  if (!table) return nullptr;
+  if (len) *len = int(table->values.size());
+  return const_cast<double*>(table->values.data());
+}
+
+int Instrument::set_bus_config(const char* name) {
+  if (!noteState || !gContext.engine || !name) return -1;
+  auto& configs = gContext.engine->busConfigs;
+  auto it = configs.find(name);
+  const int outputs = gContext.engine->settings.channels;
+  noteState->outChannels.clear();
+  noteState->inChannels.clear();
+  if (it != configs.end()) {
+    noteState->outChannels = it->second.outChannels;
+    noteState->inChannels = it->second.inChannels;
+  }
+  if (noteState->outChannels.empty())
+    for (int c = 0; c < outputs; ++c) noteState->outChannels.push_back(c);
+  return 0;
+}
+
+int rtsetoutput(float start, float dur, Instrument* inst) {
+  NoteState* note = inst ? inst->noteState : nullptr;
+  if (!note || !gContext.engine) return -1;
+  const double sr = Instrument::SR;
+  if (!std::isfinite(start) || start < 0.0f) {
+    refuse(note, "start time " + seconds(start) + " s is before the start of the score");
+    return -1;
+  }
+  if (!std::isfinite(dur) || dur < 0.0f) {
+    refuse(note, "duration " + seconds(dur) + " s is not a length of time");
+    return -1;
+  }
+  const double startFrames = std::floor(double(start) * sr + 0.5);
+  const double durFrames = std::floor(double(dur) * sr + 0.5);
+  if (durFrames > kMaxFrames || startFrames > kMaxFrames) {
+    refuse(note, "a note from " + seconds(start) + " s lasting " + seconds(dur) +
+                     " s is longer than the engine can render");
+    return -1;
+  }
+  note->startFrame = int64_t(startFrames);
+  note->placed = true;
+  inst->noteFrames = int(durFrames);
+  inst->outChanCount = int(note->outChannels.size());
+  return 0;
+}
+
+int rtsetinput(float inskip, Instrument* inst) {
+  NoteState* note = inst ? inst->noteState : nullptr;
+  if (!note || !gContext.engine) return -1;
+  const std::shared_ptr<vemora::SoundInput>& input = gContext.engine->input;
+  if (!input) {
+    refuse(note, "this note reads input, but the score has not named one (call rtinput first)");
+    return -1;
+  }
+  if (input->sampleRate() != double(Instrument::SR)) {
+    refuse(note, "the input \"" + input->name() + "\" runs at " + seconds(input->sampleRate()) +
+                     " Hz but the render runs at " + seconds(Instrument::SR) + " Hz");
+    return -1;
+  }
+  if (!std::isfinite(inskip) || inskip < 0.0f) {
+    refuse(note, "input start " + seconds(inskip) + " s is before the start of the input");
+    return -1;
+  }
+  for (int channel : note->inChannels) {
+    if (channel >= input->channels()) {
+      refuse(note, "the bus configuration reads input channel " + std::to_string(channel) + " of a " +
+                       std::to_string(input->channels()) + "-channel input");
+      return -1;
+    }
+  }
+  note->input = input;
+  note->inputFrame = int64_t(std::floor(double(inskip) * Instrument::SR + 0.5));
+  if (note->inChannels.empty()) {
+    inst->inChanCount = input->channels();
+  } else {
+    inst->inChanCount = int(note->inChannels.size());
+    note->inputScratch.assign(size_t(Instrument::RTBUFSAMPS) * size_t(input->channels()), 0.0f);
+  }
+  return 0;
+}
+
+int rtgetin(float* buf, Instrument* inst, int n) {
+  NoteState* note = inst ? inst->noteState : nullptr;
+  if (!note || !buf || n <= 0) return 0;
+  const int channels = inst->inChanCount;
+  if (!note->input || channels <= 0) {
+    std::memset(buf, 0, sizeof(float) * size_t(n));
+    return n;
+  }
+  const int frames = n / channels;
+  std::memset(buf + size_t(frames) * size_t(channels), 0, sizeof(float) * size_t(n - frames * channels));
+  if (note->inChannels.empty()) {
+    note->input->read(note->inputFrame, frames, buf);
+  } else {
+    // A bus picks some of the input's channels: read whole frames in pieces
+    // that fit the scratch buffer, then keep the chosen channels.
+    const int fileChannels = note->input->channels();
+    const int piece = Instrument::RTBUFSAMPS;
+    for (int done = 0; done < frames; done += piece) {
+      const int count = std::min(piece, frames - done);
+      note->input->read(note->inputFrame + done, count, note->inputScratch.data());
+      for (int f = 0; f < count; ++f)
+        for (int c = 0; c < channels; ++c)
+          buf[size_t(done + f) * size_t(channels) + size_t(c)] =
+              note->inputScratch[size_t(f) * size_t(fileChannels) + size_t(note->inChannels[size_t(c)])];
+    }
+  }
+  note->inputFrame += frames;
+  return n;
+}

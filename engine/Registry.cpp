@@ -1,0 +1,62 @@
+#include "Registry.h"
+
+#include <utility>
+
+#include "EngineState.h"
+
+namespace vemora {
+
+bool Registry::addInstrument(const std::string& name, InstCreatorFunction factory) {
+  if (name.empty() || !factory || has(name)) return false;
+  instruments.emplace(name, factory);
+  newNames.push_back(name);
+  return true;
+}
+
+bool Registry::addFunction(const std::string& name, LegacyFunction fn) {
+  if (name.empty() || !fn || has(name)) return false;
+  functions.emplace(name, fn);
+  newNames.push_back(name);
+  return true;
+}
+
+InstCreatorFunction Registry::instrument(const std::string& name) const {
+  auto it = instruments.find(name);
+  return it == instruments.end() ? nullptr : it->second;
+}
+
+LegacyFunction Registry::function(const std::string& name) const {
+  auto it = functions.find(name);
+  return it == functions.end() ? nullptr : it->second;
+}
+
+bool Registry::has(const std::string& name) const {
+  return instruments.count(name) || functions.count(name);
+}
+
+std::vector<std::string> Registry::takeNewNames() { return std::exchange(newNames, {}); }
+
+}  // namespace vemora
+
+using vemora::gContext;
+using vemora::MessageKind;
+
+int addrtInst(rt_item* item) {
+  if (!gContext.engine || !item || !item->rt_name) return -1;
+  if (!gContext.engine->registry.addInstrument(item->rt_name, item->rt_ptr)) {
+    gContext.engine->report(MessageKind::Error, "addrtInst",
+                            std::string("the name \"") + item->rt_name + "\" is already registered");
+    return -1;
+  }
+  return 0;
+}
+
+int addLegacyfunc(const char* name, LegacyFunction fn) {
+  if (!gContext.engine || !name) return -1;
+  if (!gContext.engine->registry.addFunction(name, fn)) {
+    gContext.engine->report(MessageKind::Error, "addLegacyfunc",
+                            std::string("the name \"") + name + "\" is already registered");
+    return -1;
+  }
+  return 0;
+}

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 
 // Marks the names a plug-in exports (plug-ins build with hidden visibility).
 #define VEMORA_EXPORT __attribute__((visibility("default")))

@@ -8,19 +8,48 @@
 
 // Stretches a table of size entries over dur seconds: afterwards frame 0
 // reads entry 0 and frame dur x SR reads the last entry.
+//   tabs[0] = the last index, size - 1, as a float (rounded down when the
+//             float cannot hold it, above 2^24 entries; -1 when size <= 0);
+//   tabs[1] = entries per frame: frames = dur * SR in single precision, then
+//             (size - 1) / frames in double, rounded to float and raised by
+//             one float step when needed so that frames * tabs[1] reaches
+//             size - 1. It is 0 when frames <= 0 (or NaN) or size is 1:
+//             every frame then reads entry 0.
 void tableset(float SR, float dur, int size, float* tabs);
-// Value at frame i, without interpolation; frames past the end read the last entry.
+// Value at frame i, without interpolation: pos = i * tabs[1] in double,
+// clamped to [0, tabs[0]]; the entry is t[trunc(pos)]. Frames past the end
+// read the last entry, negative frames entry 0; 0.0 when tabs[0] < 0.
 double table(long i, double* t, float* tabs);
-// As table, linearly interpolated between neighbouring entries.
+// As table, linearly interpolated: with k = trunc(pos), the value is
+// t[k] + (t[k+1] - t[k]) * (pos - k) in double; t[k] alone at the last entry.
 double tablei(long i, double* t, float* tabs);
 
 // amp x t[phase]; the phase advances by si entries and wraps at len.
+// The result is (float)(amp * t[trunc(phase)]), the product in double. The
+// new phase is phase + si in double, wrapped into [0, len) (fmod, so negative
+// and larger-than-len steps work), then stored as a float; a stored value
+// that rounds up to len becomes 0. A phase outside [0, len) on entry (set by
+// hand, NaN) is wrapped the same way before the read. Null t or len <= 0
+// gives 0 and leaves the phase alone.
 float oscil(float amp, float si, double* t, int len, float* phs);
-// As oscil, linearly interpolated between neighbouring entries.
+// As oscil, linearly interpolated between neighbouring entries: with
+// k = trunc(phase), (float)(amp * (t[k] + (t[k1] - t[k]) * (phase - k))),
+// where k1 = (k + 1) % len, so the last entry leads back to the first.
 float oscili(float amp, float si, double* t, int len, float* phs);
 
 // Interpolating wavetable oscillator with a 16.16 fixed-point phase.
 // The state is public: callers may read and re-phase it.
+//   incrementFactor = tableLength / srate, in double (0 when srate <= 0);
+//   phaseIncrement  = trunc(incrementFactor * (double)freq * 65536), clamped
+//                     to the int range (0 for NaN); setfreq recomputes it;
+//   phase starts at 0. next() returns t[k] + (t[k1] - t[k]) * f as a float,
+//   computed in double, with k = phase >> 16, f = (phase & 0xFFFF) / 65536
+//   and k1 = (k + 1) % tableLength; then phase += phaseIncrement, wrapped
+//   into [0, tableLength * 65536) (negative increments run backwards).
+// A 16.16 position fits a 32-bit int only up to 32767 entries: a longer
+// table plays as if it held only its first 32767 entries, and tableLength
+// says so. A phase written from outside [0, tableLength * 65536) is wrapped
+// before the read. A null table or a length <= 0 makes next() return 0.
 class Ooscili {
  public:
   Ooscili(float srate, float freq, double* table, int length);
@@ -34,12 +63,16 @@ class Ooscili {
   double* table;
 };
 
-// Next value of the process-wide generator, uniform in [-1, 1).
+// Next value of the process-wide generator, uniform in [-1, 1) with 53-bit
+// resolution. The generator is splitmix64 over a 64-bit counter, identical
+// on every machine; a process starts as if srrand(0) had been called.
 double rrand();
+// Restarts the sequence: the same seed always gives the same values.
 void srrand(unsigned seed);
 
 // Stores x at write index rec[0], then advances the index, wrapping at rec[2].
+// A write index outside [0, rec[2]) restarts at 0; rec[2] <= 0 stores nothing.
 void delput(float x, float* line, int* rec);
 
-// 10^(db/20).
+// 10^(db/20): pow(10.0, (double)db / 20.0).
 double ampdb(float db);

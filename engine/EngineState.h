@@ -1,0 +1,64 @@
+// The engine's private state, shared by the files that each keep one part of
+// it (notes, tables, plug-ins, legacy notes, rendering). Plug-ins never see it.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Engine.h"
+#include "FunctionTables.h"
+#include "LegacyNote.h"
+#include "Note.h"
+#include "PluginLoader.h"
+#include "Registry.h"
+
+namespace vemora {
+
+struct BusConfig {
+  std::vector<int> inChannels;   // empty: every channel of the input
+  std::vector<int> outChannels;  // empty: every output channel, in order
+};
+
+struct Engine::Impl {
+  EngineSettings settings;
+  bool echoMessages = true;
+  std::string where;
+  std::vector<Message> messages;
+
+  Registry registry;
+  PluginLoader loader;
+  FunctionTables tables;
+  std::shared_ptr<SoundInput> input;
+  std::map<std::string, BusConfig> busConfigs;
+  std::map<std::string, std::vector<std::string>> loadedPlugins;  // name -> names it registered
+
+  std::vector<std::unique_ptr<RealtimeNote>> pending;  // initialised, not yet rendered
+  std::vector<BufferedNote> buffered;                  // legacy notes, fully written
+  int played = 0;
+  int refused = 0;
+
+  void applySettings();
+  void render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks);
+  // Runs one chunk of n frames (configuring the note first if needed).
+  // Returns false when the note could not go on and must be dropped.
+  bool runChunk(RealtimeNote& note, int n, int* runResult);
+  void report(MessageKind kind, const std::string& name, const std::string& text);
+  std::unique_ptr<RealtimeNote> makeNote(const std::string& name, std::vector<PField> pfields);
+  int64_t endFrame() const;
+};
+
+// The engine that plug-in calls go to, and the note they act for.
+struct CallContext {
+  Engine::Impl* engine = nullptr;
+  NoteState* note = nullptr;          // note being made, initialised or run
+  LegacyNoteState* legacy = nullptr;  // legacy note being called
+};
+extern CallContext gContext;
+
+// Thrown by die inside a legacy note so that the note is abandoned without
+// returning into it; the engine catches it around the call.
+struct LegacyNoteAbort {};
+
+}  // namespace vemora
