@@ -206,7 +206,7 @@ void Engine::makeTable(int slot, int number, long long size, const std::vector<d
     table->values = makeGenTable(number, size, args);
     impl->tables.set(slot, std::move(table));
   } catch (const GenError& error) {
-    throw ScoreError(std::string("gen: ") + error.what());
+    throw ScoreError(error.what());
   }
 }
 
@@ -297,14 +297,18 @@ std::vector<float> Engine::renderToMemory() {
   return std::move(sink.frames);
 }
 
-RenderReport Engine::renderToFile(const std::string& path, const std::string& sampleText) {
+RenderReport Engine::renderToFile(const std::string& path, const std::string& sampleText,
+                                  const std::function<void(int64_t, int64_t)>& progress) {
   RenderReport report;
   try {
     const OutputFormat format = outputFormatFor(path, sampleText);
     SoundFileWriter writer(path, format, impl->settings.channels, impl->settings.sampleRate);
     FileSink sink(writer);
     const auto begin = std::chrono::steady_clock::now();
-    impl->render(sink, {});
+    const int64_t total = impl->endFrame();
+    std::function<void(int64_t)> betweenBlocks;
+    if (progress) betweenBlocks = [&](int64_t done) { progress(done, total); };
+    impl->render(sink, betweenBlocks);
     writer.commit();
     report.renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     report.path = writer.path();

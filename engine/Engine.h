@@ -135,8 +135,10 @@ class Engine {
   void render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks = {});
   std::vector<float> renderToMemory();
   // Renders into a sound file (format from the extension; sampleText "16",
-  // "24" or empty for 32-bit float) and reports on it.
-  RenderReport renderToFile(const std::string& path, const std::string& sampleText = "");
+  // "24" or empty for 32-bit float) and reports on it. progress (if given)
+  // runs after each block with the frames done and the frames in all.
+  RenderReport renderToFile(const std::string& path, const std::string& sampleText = "",
+                            const std::function<void(int64_t, int64_t)>& progress = {});
   int64_t scoreFrames() const;  // frames from 0 to the end of the last note
 
   // Plays one note alone from its first frame, with run calls of the given

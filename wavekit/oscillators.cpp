@@ -1,0 +1,90 @@
+// Wavetable oscillators. oscil/oscili keep their phase in a caller-owned
+// float (table entries); Ooscili keeps a 16.16 fixed-point phase that
+// instruments may read and re-phase. The arithmetic is spelled out in wavekit.h.
+#include <climits>
+#include <cmath>
+#include <cstdint>
+
+#include "wavekit.h"
+
+namespace {
+
+// Phase in [0, len) as a float. The fast path is the common case; the slow
+// path also absorbs phases a caller set by hand, huge increments and NaN.
+inline float wrapPhase(double phase, int len) {
+  if (!(phase >= 0.0 && phase < len)) {
+    phase = std::fmod(phase, static_cast<double>(len));
+    if (phase < 0.0) phase += len;
+  }
+  // Rounding to float can carry a phase just below len up to len itself.
+  const float stored = static_cast<float>(phase);
+  return stored >= 0.0f && stored < static_cast<float>(len) ? stored : 0.0f;
+}
+
+inline int toIncrement(double increment) {
+  if (!(increment == increment)) return 0;
+  if (increment >= static_cast<double>(INT_MAX)) return INT_MAX;
+  if (increment <= static_cast<double>(INT_MIN)) return INT_MIN;
+  return static_cast<int>(increment);
+}
+
+// 16.16 positions stop fitting a 32-bit int beyond this many entries.
+constexpr int kMaxFixedPointLength = 32767;
+
+}  // namespace
+
+float oscil(float amp, float si, double* t, int len, float* phs) {
+  if (t == nullptr || len <= 0) return 0.0f;
+  const float phase = wrapPhase(*phs, len);
+  const float out = static_cast<float>(amp * t[static_cast<int>(phase)]);
+  *phs = wrapPhase(static_cast<double>(phase) + si, len);
+  return out;
+}
+
+float oscili(float amp, float si, double* t, int len, float* phs) {
+  if (t == nullptr || len <= 0) return 0.0f;
+  const float phase = wrapPhase(*phs, len);
+  const int k = static_cast<int>(phase);
+  const int next = k + 1 == len ? 0 : k + 1;
+  const double value = t[k] + (t[next] - t[k]) * (static_cast<double>(phase) - k);
+  *phs = wrapPhase(static_cast<double>(phase) + si, len);
+  return static_cast<float>(amp * value);
+}
+
+Ooscili::Ooscili(float srate, float freq, double* table, int length)
+    : incrementFactor(0.0),
+      phaseIncrement(0),
+      phase(0),
+      tableLength(length < kMaxFixedPointLength ? length : kMaxFixedPointLength),
+      table(table) {
+  if (srate > 0.0f && std::isfinite(srate) && tableLength > 0)
+    incrementFactor = static_cast<double>(tableLength) / static_cast<double>(srate);
+  setfreq(freq);
+}
+
+void Ooscili::setfreq(float freq) {
+  phaseIncrement = toIncrement(incrementFactor * static_cast<double>(freq) * 65536.0);
+}
+
+float Ooscili::next() {
+  if (table == nullptr || tableLength <= 0) return 0.0f;
+  // 64-bit so that a phase or length written from outside cannot overflow.
+  const int64_t span = static_cast<int64_t>(tableLength) << 16;
+  int64_t pos = phase;
+  if (pos < 0 || pos >= span) {
+    pos %= span;
+    if (pos < 0) pos += span;
+  }
+  const int64_t k = pos >> 16;
+  const int64_t next = k + 1 == tableLength ? 0 : k + 1;
+  const double frac = static_cast<double>(pos & 0xFFFF) * (1.0 / 65536.0);
+  const double value = table[k] + (table[next] - table[k]) * frac;
+
+  pos += phaseIncrement;
+  if (pos < 0 || pos >= span) {
+    pos %= span;
+    if (pos < 0) pos += span;
+  }
+  phase = static_cast<int>(pos);
+  return static_cast<float>(value);
+}

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: once in a normal build and once with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+jobs=$(nproc)
+scripts/build.sh build
+ctest --test-dir build --output-on-failure -j "$jobs"
+scripts/build.sh build-asan -DVEMORA_SANITIZE=ON -DVEMORA_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
