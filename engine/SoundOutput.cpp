@@ -1,0 +1,281 @@
+#include "SoundOutput.h"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+namespace vemora {
+
+namespace {
+
+// Frames converted and handed to libsndfile per call: the writer's memory
+// stays this size however long the render.
+constexpr int blockFrames = 4096;
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::string folderOf(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
+
+}  // namespace
+
+OutputFormat outputFormatFor(const std::string& path, const std::string& sampleText) {
+  const std::string extension = lowerCase(std::filesystem::path(path).extension().string());
+  OutputFormat format;
+  int major = 0;
+  if (extension == ".wav") {
+    major = SF_FORMAT_WAV;
+    format.container = "wav";
+  } else if (extension == ".aif" || extension == ".aiff") {
+    major = SF_FORMAT_AIFF;
+    format.container = "aiff";
+  } else if (extension == ".flac") {
+    major = SF_FORMAT_FLAC;
+    format.container = "flac";
+  } else {
+    throw SoundFileError("rtoutput: cannot tell the sound file format from \"" + path +
+                         "\" (use .wav, .aif, .aiff or .flac)");
+  }
+  const bool flac = major == SF_FORMAT_FLAC;
+
+  const std::string text = lowerCase(sampleText);
+  if (text == "16") {
+    format.sample = SampleFormat::Int16;
+  } else if (text == "24" || (text.empty() && flac)) {
+    format.sample = SampleFormat::Int24;
+  } else if (text.empty() || text == "float") {
+    if (flac) throw SoundFileError("rtoutput: FLAC cannot hold float samples (use 16 or 24)");
+    format.sample = SampleFormat::Float32;
+  } else {
+    throw SoundFileError("rtoutput: unknown sample format \"" + sampleText +
+                         "\" (use 16, 24 or float)");
+  }
+  const int minor = format.sample == SampleFormat::Int16   ? SF_FORMAT_PCM_16
+                    : format.sample == SampleFormat::Int24 ? SF_FORMAT_PCM_24
+                                                           : SF_FORMAT_FLOAT;
+  format.sndfileFormat = major | minor;
+  return format;
+}
+
+struct SoundFileWriter::Impl {
+  struct SndfileCloser {
+    void operator()(SNDFILE* sf) const { sf_close(sf); }
+  };
+
+  ~Impl() { discard(); }
+
+  [[noreturn]] void fail(const std::string& reason) const {
+    throw SoundFileError("rtoutput: cannot write \"" + finalPath + "\": " + reason);
+  }
+
+  // Unless committed, nothing of this writer is left on disk.
+  void discard() noexcept {
+    file.reset();
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    if (!tempPath.empty()) ::unlink(tempPath.c_str());
+    tempPath.clear();
+  }
+
+  // The file's own name with the process and a counter appended: in the same
+  // folder, so the final rename never crosses file systems, and unique, so two
+  // renders of the same score (or a stale leftover) never share a temporary.
+  void createTemporary() {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      std::string candidate = finalPath + ".part-" + std::to_string(::getpid()) + "-" +
+                              std::to_string(counter.fetch_add(1));
+      // 0666 so that, once renamed, the file has the permissions the umask
+      // gives any new file.
+      fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        tempPath = std::move(candidate);
+        return;
+      }
+      if (errno == EEXIST) continue;
+      if (errno == ENOENT) fail("the folder \"" + folderOf(finalPath) + "\" does not exist");
+      if (errno == ENOTDIR) fail("\"" + folderOf(finalPath) + "\" is not a folder");
+      fail(std::strerror(errno));
+    }
+    fail("no free temporary name next to it");
+  }
+
+  // Float files keep overs (a later gain change can still recover them); only
+  // NaN and infinities, which would poison any player, are replaced and counted.
+  void writeFloat(const float* src, int frames) {
+    float* out = floatScratch.data();
+    for (int i = 0; i < frames; ++i) {
+      for (int c = 0; c < channels; ++c, ++src, ++out) {
+        const float x = *src;
+        if (std::isnan(x)) {
+          *out = 0.0f;
+          ++clipped;
+          continue;
+        }
+        peaks[c] = std::max(peaks[c], std::fabs(x));
+        if (std::isinf(x)) {
+          *out = std::copysign(1.0f, x);
+          ++clipped;
+        } else {
+          *out = x;
+        }
+      }
+    }
+    if (sf_writef_float(file.get(), floatScratch.data(), frames) != frames) failWrite();
+  }
+
+  // The conversion to integers is done here rather than by libsndfile, which
+  // scales by 2^(bits-1) - 1 on writing but divides by 2^(bits-1) on reading
+  // (so a sample read and written back would drift by a step) and wraps what
+  // lies beyond full scale. Scaling by 2^(bits-1) matches the reader exactly;
+  // +1.0 itself lands one step below, on the largest code.
+  void writeInt(const float* src, int frames) {
+    const int bits = format.sample == SampleFormat::Int16 ? 16 : 24;
+    const double scale = static_cast<double>(1 << (bits - 1));
+    const long largest = (1L << (bits - 1)) - 1;
+    const int32_t leftJustify = 1 << (32 - bits);  // libsndfile's int API is 32-bit full scale
+    int32_t* out = intScratch.data();
+    for (int i = 0; i < frames; ++i) {
+      for (int c = 0; c < channels; ++c, ++src, ++out) {
+        float x = *src;
+        if (std::isnan(x)) {
+          x = 0.0f;
+          ++clipped;
+        } else {
+          peaks[c] = std::max(peaks[c], std::fabs(x));
+          if (x > 1.0f || x < -1.0f) {
+            x = std::copysign(1.0f, x);
+            ++clipped;
+          }
+        }
+        const long code = std::min(std::lrint(x * scale), largest);
+        *out = static_cast<int32_t>(code) * leftJustify;
+      }
+    }
+    if (sf_writef_int(file.get(), intScratch.data(), frames) != frames) failWrite();
+  }
+
+  [[noreturn]] void failWrite() {
+    // A partial file must never be renamed into place by a later commit.
+    failed = true;
+    fail(sf_strerror(file.get()));
+  }
+
+  std::string finalPath;
+  std::string tempPath;
+  OutputFormat format;
+  int channels = 0;
+  int fd = -1;
+  std::unique_ptr<SNDFILE, SndfileCloser> file;
+  std::vector<float> floatScratch;
+  std::vector<int32_t> intScratch;
+  std::vector<float> peaks;
+  int64_t clipped = 0;
+  int64_t frames = 0;
+  bool committed = false;
+  bool failed = false;
+};
+
+SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& format, int channels,
+                                 int sampleRate)
+    : impl(std::make_unique<Impl>()) {
+  Impl& w = *impl;
+  w.finalPath = path;
+  w.format = format;
+  w.channels = channels;
+  if (channels < 1) w.fail("an output needs at least one channel");
+  if (sampleRate < 1) w.fail("the sampling rate must be positive");
+
+  SF_INFO info{};
+  info.channels = channels;
+  info.samplerate = sampleRate;
+  info.format = format.sndfileFormat;
+  if (!sf_format_check(&info))
+    w.fail("libsndfile cannot write " + std::to_string(channels) + " channels at " +
+           std::to_string(sampleRate) + " Hz as " + format.container);
+  std::error_code ignored;
+  if (std::filesystem::path(path).filename().empty()) w.fail("the path names no file");
+  if (std::filesystem::is_directory(path, ignored)) w.fail("it is a folder");
+
+  w.createTemporary();
+  // From here on ~Impl removes the temporary if anything below throws.
+  w.file.reset(sf_open_fd(w.fd, SFM_WRITE, &info, SF_FALSE));
+  if (!w.file) w.fail(sf_strerror(nullptr));
+  // The PEAK chunk lets editors show a float file's level without a scan;
+  // asked for explicitly rather than trusting libsndfile's default.
+  if (format.container != "flac")
+    sf_command(w.file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_TRUE);
+
+  const size_t scratchSamples = static_cast<size_t>(blockFrames) * channels;
+  if (format.sample == SampleFormat::Float32)
+    w.floatScratch.resize(scratchSamples);
+  else
+    w.intScratch.resize(scratchSamples);
+  w.peaks.assign(channels, 0.0f);
+}
+
+SoundFileWriter::~SoundFileWriter() = default;
+
+void SoundFileWriter::write(const float* interleaved, int frames) {
+  Impl& w = *impl;
+  if (w.committed || w.failed || !w.file) w.fail("the file is already closed");
+  while (frames > 0) {
+    const int n = std::min(frames, blockFrames);
+    if (w.format.sample == SampleFormat::Float32)
+      w.writeFloat(interleaved, n);
+    else
+      w.writeInt(interleaved, n);
+    w.frames += n;
+    interleaved += static_cast<ptrdiff_t>(n) * w.channels;
+    frames -= n;
+  }
+}
+
+void SoundFileWriter::commit() {
+  Impl& w = *impl;
+  if (w.committed) return;
+  if (w.failed || !w.file) w.fail("an earlier write failed");
+  auto giveUp = [&w](const std::string& reason) {
+    w.failed = true;
+    w.discard();
+    w.fail(reason);
+  };
+  // libsndfile writes a FLAC header only along with the first frames; without
+  // this a render of no frames would leave a file no reader accepts.
+  if (w.frames == 0 && w.format.container == "flac")
+    sf_command(w.file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+  // sf_close writes the final header (lengths, PEAK); its result is the only
+  // report of a failure there.
+  if (const int error = sf_close(w.file.release())) giveUp(sf_error_number(error));
+  // Flushed before the rename, so a crash just after it cannot leave the
+  // final name pointing at data still in flight.
+  if (::fsync(w.fd) != 0) giveUp(std::strerror(errno));
+  const int fd = std::exchange(w.fd, -1);
+  if (::close(fd) != 0) giveUp(std::strerror(errno));
+  if (std::rename(w.tempPath.c_str(), w.finalPath.c_str()) != 0) giveUp(std::strerror(errno));
+  w.tempPath.clear();
+  w.committed = true;
+}
+
+int64_t SoundFileWriter::framesWritten() const { return impl->frames; }
+const std::vector<float>& SoundFileWriter::peaks() const { return impl->peaks; }
+int64_t SoundFileWriter::clippedSamples() const { return impl->clipped; }
+const std::string& SoundFileWriter::path() const { return impl->finalPath; }
+
+}  // namespace vemora

@@ -277,3 +277,29 @@ TEST(Messages, CarryTheScoreLocationAndReachThePrintBuffer) {
   EXPECT_EQ(engine->messages()[0].where, "song.lua:7");
   EXPECT_EQ(std::string(MMPrint::mm_print_buf), "song.lua:7: FRAMEPROBE: Unknown mode 42.\n");
 }
+
+TEST(Rendering, FileHoldsExactlyWhatMemoryRenderingGives) {
+  const std::string path = ::testing::TempDir() + "engine_test_stream.wav";
+  std::vector<float> expected;
+  for (bool toFile : {false, true}) {
+    auto engine = makeEngine(rateOf(1000, 64));
+    engine->load("FRAMEPROBE");
+    // Long enough to take many blocks; notes overlap and end off block edges.
+    ASSERT_TRUE(engine->playNote("FRAMEPROBE", {0.0, 3.001, 0}));
+    ASSERT_TRUE(engine->playNote("FRAMEPROBE", {1.5, 2.0, 0}));
+    if (!toFile) {
+      expected = engine->renderToMemory();
+      continue;
+    }
+    RenderReport report = engine->renderToFile(path);
+    EXPECT_EQ(report.frames, 3500);
+    EXPECT_EQ(report.notesPlayed, 2);
+    EXPECT_EQ(report.peaks, (std::vector<float>{3001.0f + 1501.0f, 3001.0f + 1501.0f}));
+  }
+  auto input = openSoundInput(path);
+  ASSERT_EQ(input->frames(), 3500);
+  std::vector<float> read(expected.size());
+  input->read(0, 3500, read.data());
+  EXPECT_EQ(read, expected);
+  std::remove(path.c_str());
+}
