@@ -11,6 +11,7 @@
 
 #include "EngineState.h"
 #include "GenRoutines.h"
+#include "Renderer.h"
 #include "SoundOutput.h"
 #include "wavekit.h"
 
@@ -86,6 +87,7 @@ int64_t Engine::Impl::endFrame() const {
 }
 
 std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, std::vector<PField> pfields) {
+  placementOffset = stream ? stream->position() : 0;
   InstCreatorFunction factory = registry.instrument(name);
   if (!factory) throw ScoreError("no instrument named " + name + " has been loaded");
   auto note = std::make_unique<RealtimeNote>();
@@ -127,6 +129,7 @@ Engine::Engine(EngineSettings settings) : impl(std::make_unique<Impl>()) {
 }
 
 Engine::~Engine() {
+  impl->stream.reset();
   if (gContext.engine == impl.get()) gContext = CallContext{};
 }
 
@@ -273,6 +276,7 @@ bool Engine::playNote(const std::string& name, std::vector<PField> pfields) {
 double Engine::callFunction(const std::string& name, const std::vector<double>& args) {
   LegacyFunction fn = impl->registry.function(name);
   if (!fn) throw ScoreError("no function named " + name + " has been loaded");
+  impl->placementOffset = impl->stream ? impl->stream->position() : 0;
   BufferedNote written;
   bool placed = false;
   bool refused = false;
@@ -327,6 +331,29 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
 }
 
 int64_t Engine::scoreFrames() const { return impl->endFrame(); }
+
+void Engine::openStream(OutputSink& sink) {
+  impl->stream = std::make_unique<Renderer>(*impl);
+  impl->streamSink = &sink;
+  impl->stream->takeNotes();
+}
+
+int Engine::renderStreamBlock() {
+  if (!impl->stream) return 0;
+  impl->stream->takeNotes();
+  return impl->stream->renderBlock(std::numeric_limits<int64_t>::max(), *impl->streamSink);
+}
+
+int64_t Engine::streamPosition() const { return impl->stream ? impl->stream->position() : 0; }
+
+bool Engine::streamIdle() const {
+  return !impl->stream || (impl->stream->idle() && impl->pending.empty() && impl->buffered.empty());
+}
+
+void Engine::closeStream() {
+  impl->stream.reset();
+  impl->streamSink = nullptr;
+}
 
 NoteCapture Engine::playNoteAlone(const std::string& name, std::vector<PField> pfields,
                                   const std::vector<int>& chunkSizes) {

@@ -141,6 +141,15 @@ class Engine {
                             const std::function<void(int64_t, int64_t)>& progress = {});
   int64_t scoreFrames() const;  // frames from 0 to the end of the last note
 
+  // Live rendering, for a session whose notes arrive while it plays (the
+  // socket server). While a stream is open, a note's start time counts from
+  // the stream's position when the note is played.
+  void openStream(OutputSink& sink);
+  int renderStreamBlock();        // renders one block; returns its frames
+  int64_t streamPosition() const;
+  bool streamIdle() const;        // no note waits or sounds
+  void closeStream();
+
   // Plays one note alone from its first frame, with run calls of the given
   // chunk sizes (repeated cyclically, each capped at the frames left).
   NoteCapture playNoteAlone(const std::string& name, std::vector<PField> pfields,

@@ -16,6 +16,8 @@
 
 namespace vemora {
 
+class Renderer;
+
 struct BusConfig {
   std::vector<int> inChannels;   // empty: every channel of the input
   std::vector<int> outChannels;  // empty: every output channel, in order
@@ -38,6 +40,11 @@ struct Engine::Impl {
   std::vector<BufferedNote> buffered;                  // legacy notes, fully written
   int played = 0;
   int refused = 0;
+
+  // An open live stream; notes are then placed from its position.
+  std::unique_ptr<Renderer> stream;
+  OutputSink* streamSink = nullptr;
+  int64_t placementOffset = 0;
 
   void applySettings();
   void render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks);

@@ -99,7 +99,7 @@ int rtsetoutput(float start, float dur, Instrument* inst) {
                      " s is longer than the engine can render");
     return -1;
   }
-  note->startFrame = int64_t(startFrames);
+  note->startFrame = int64_t(startFrames) + gContext.engine->placementOffset;
   note->placed = true;
   inst->noteFrames = int(durFrames);
   inst->outChanCount = int(note->outChannels.size());

@@ -58,7 +58,7 @@ int placeNote(float start, float dur, int fno) {
       return -1;
     }
     note->outputPlaced = true;
-    note->outputStartFrame = int64_t(startFrames);
+    note->outputStartFrame = int64_t(startFrames) + gContext.engine->placementOffset;
     note->outputSample = 0;
     note->placedFrames = int64_t(durFrames);
     note->buffer.assign(size_t(durFrames) * size_t(note->channels), 0.0f);

@@ -13,8 +13,14 @@ bool isIdentity(const std::vector<int>& channels, int count) {
   return true;
 }
 
-bool startsEarlier(const std::unique_ptr<RealtimeNote>& a, const std::unique_ptr<RealtimeNote>& b) {
-  return a->start() < b->start();
+// Inserts after every element that starts no later, so that notes of one
+// start frame keep the order in which the score played them.
+template <typename Queue, typename Item, typename Start>
+void insertInOrder(Queue& queue, Item item, Start start) {
+  const int64_t at = start(item);
+  auto place = std::upper_bound(queue.begin(), queue.end(), at,
+                                [&](int64_t frame, const auto& other) { return frame < start(other); });
+  queue.insert(place, std::move(item));
 }
 
 }  // namespace
@@ -68,69 +74,89 @@ bool Engine::Impl::runChunk(RealtimeNote& note, int n, int* runResult) {
   return ok;
 }
 
-void Engine::Impl::render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks) {
-  std::stable_sort(pending.begin(), pending.end(), startsEarlier);
-  std::stable_sort(buffered.begin(), buffered.end(),
-                   [](const BufferedNote& a, const BufferedNote& b) { return a.startFrame < b.startFrame; });
-  const int blockFrames = settings.blockFrames;
-  const int channels = settings.channels;
-  const int64_t total = endFrame();
-  std::vector<float> block(size_t(blockFrames) * size_t(channels));
-  std::vector<std::unique_ptr<RealtimeNote>> active;
-  size_t nextPending = 0;
-  size_t nextBuffered = 0;
-  std::vector<const BufferedNote*> activeBuffered;
+Renderer::Renderer(Engine::Impl& engine)
+    : engine(engine), block(size_t(engine.settings.blockFrames) * size_t(engine.settings.channels)) {}
 
-  for (int64_t blockStart = 0;
-       blockStart < total || nextPending < pending.size() || !active.empty(); blockStart += blockFrames) {
-    const int64_t horizon = blockStart + blockFrames;
-    const int frames = int(std::clamp<int64_t>(total - blockStart, 0, blockFrames));
-    std::fill_n(block.data(), size_t(frames) * size_t(channels), 0.0f);
+void Renderer::takeNotes() {
+  for (std::unique_ptr<RealtimeNote>& note : engine.pending)
+    insertInOrder(queued, std::move(note), [](const std::unique_ptr<RealtimeNote>& n) { return n->start(); });
+  engine.pending.clear();
+  for (BufferedNote& note : engine.buffered)
+    insertInOrder(queuedBuffers, std::move(note), [](const BufferedNote& n) { return n.startFrame; });
+  engine.buffered.clear();
+}
 
-    while (nextPending < pending.size() && pending[nextPending]->start() < horizon)
-      active.push_back(std::move(pending[nextPending++]));
-    while (nextBuffered < buffered.size() && buffered[nextBuffered].startFrame < horizon)
-      activeBuffered.push_back(&buffered[nextBuffered++]);
+int Renderer::renderBlock(int64_t endFrame, OutputSink& sink) {
+  const int blockFrames = engine.settings.blockFrames;
+  const int channels = engine.settings.channels;
+  const int frames = int(std::clamp<int64_t>(endFrame - blockStart, 0, blockFrames));
+  const int64_t horizon = blockStart + (frames > 0 ? blockFrames : 1);
+  std::fill_n(block.data(), size_t(frames) * size_t(channels), 0.0f);
 
-    for (std::unique_ptr<RealtimeNote>& note : active) {
-      const int64_t from = std::max(note->start() + note->framesDone, blockStart);
-      const int64_t to = std::min(note->start() + note->frames(), blockStart + frames);
-      bool finished;
-      if (note->frames() == 0) {
-        // A note of no length still gets one call, at its start.
-        runChunk(*note, 0, nullptr);
-        finished = true;
-      } else if (to > from) {
-        const int n = int(to - from);
-        finished = !runChunk(*note, n, nullptr);
-        if (!finished) {
-          mixChunk(note->state.chunkBuffer.data(), n, note->state.outChannels,
-                   block.data() + size_t(from - blockStart) * size_t(channels), channels);
-          note->framesDone += n;
-          finished = note->framesDone >= note->frames();
-        }
-      } else {
+  while (!queued.empty() && queued.front()->start() < horizon) {
+    active.push_back(std::move(queued.front()));
+    queued.pop_front();
+  }
+  while (!queuedBuffers.empty() && queuedBuffers.front().startFrame < horizon) {
+    activeBuffers.push_back(std::move(queuedBuffers.front()));
+    queuedBuffers.pop_front();
+  }
+  runNotes(frames);
+  mixBuffers(frames);
+  if (frames > 0) sink.write(block.data(), frames);
+  blockStart += frames;
+  return frames;
+}
+
+void Renderer::runNotes(int frames) {
+  const int channels = engine.settings.channels;
+  for (std::unique_ptr<RealtimeNote>& note : active) {
+    const int64_t from = std::max(note->start() + note->framesDone, blockStart);
+    const int64_t to = std::min(note->start() + note->frames(), blockStart + frames);
+    bool finished;
+    if (note->frames() == 0) {
+      // A note of no length still gets one call, at its start.
+      engine.runChunk(*note, 0, nullptr);
+      finished = true;
+    } else if (to > from) {
+      const int n = int(to - from);
+      finished = !engine.runChunk(*note, n, nullptr);
+      if (!finished) {
+        mixChunk(note->state.chunkBuffer.data(), n, note->state.outChannels,
+                 block.data() + size_t(from - blockStart) * size_t(channels), channels);
+        note->framesDone += n;
         finished = note->framesDone >= note->frames();
       }
-      if (finished) note.reset();
+    } else {
+      finished = note->framesDone >= note->frames();
     }
-    std::erase_if(active, [](const std::unique_ptr<RealtimeNote>& note) { return !note; });
-
-    for (const BufferedNote*& note : activeBuffered) {
-      const int64_t from = std::max(note->startFrame, blockStart);
-      const int64_t to = std::min(note->startFrame + note->frameCount(), blockStart + frames);
-      if (to > from)
-        mixChunk(note->frames.data() + size_t(from - note->startFrame) * size_t(note->channels), int(to - from),
-                 note->outChannels, block.data() + size_t(from - blockStart) * size_t(channels), channels);
-      if (note->startFrame + note->frameCount() <= blockStart + frames) note = nullptr;
-    }
-    std::erase(activeBuffered, nullptr);
-
-    if (frames > 0) sink.write(block.data(), frames);
-    if (betweenBlocks) betweenBlocks(blockStart + frames);
+    if (finished) note.reset();
   }
-  pending.clear();
-  buffered.clear();
+  std::erase_if(active, [](const std::unique_ptr<RealtimeNote>& note) { return !note; });
+}
+
+void Renderer::mixBuffers(int frames) {
+  const int channels = engine.settings.channels;
+  for (BufferedNote& note : activeBuffers) {
+    const int64_t from = std::max(note.startFrame, blockStart);
+    const int64_t to = std::min(note.startFrame + note.frameCount(), blockStart + frames);
+    if (to > from)
+      mixChunk(note.frames.data() + size_t(from - note.startFrame) * size_t(note.channels), int(to - from),
+               note.outChannels, block.data() + size_t(from - blockStart) * size_t(channels), channels);
+    if (note.startFrame + note.frameCount() <= blockStart + frames) note.frames = {};  // done: release it
+  }
+  std::erase_if(activeBuffers, [](const BufferedNote& note) { return note.frames.empty(); });
+}
+
+void Engine::Impl::render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks) {
+  const int64_t total = endFrame();
+  Renderer renderer(*this);
+  renderer.takeNotes();
+  for (;;) {
+    const int frames = renderer.renderBlock(total, sink);
+    if (betweenBlocks) betweenBlocks(renderer.position());
+    if (frames == 0) break;
+  }
 }
 
 }  // namespace vemora

@@ -303,3 +303,26 @@ TEST(Rendering, FileHoldsExactlyWhatMemoryRenderingGives) {
   EXPECT_EQ(read, expected);
   std::remove(path.c_str());
 }
+
+TEST(Rendering, LiveStreamPlacesNotesFromItsPosition) {
+  auto engine = makeEngine(rateOf(1000, 16, 1));
+  engine->load("FRAMEPROBE");
+  struct Collect : OutputSink {
+    std::vector<float> frames;
+    void write(const float* data, int n) override { frames.insert(frames.end(), data, data + n); }
+  } sink;
+  engine->openStream(sink);
+  EXPECT_TRUE(engine->streamIdle());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(engine->renderStreamBlock(), 16);
+  ASSERT_EQ(engine->streamPosition(), 48);
+  ASSERT_TRUE(engine->playNote("FRAMEPROBE", {0.0, 0.004, 0}));
+  ASSERT_TRUE(engine->playNote("FRAMEPROBE", {0.010, 0.002, 0}));
+  EXPECT_FALSE(engine->streamIdle());
+  while (!engine->streamIdle()) engine->renderStreamBlock();
+  engine->closeStream();
+  ASSERT_EQ(sink.frames.size(), 64u);
+  std::vector<float> expected(64, 0.0f);
+  for (int f = 0; f < 4; ++f) expected[size_t(48 + f)] = float(f + 1);
+  for (int f = 0; f < 2; ++f) expected[size_t(58 + f)] = float(f + 1);
+  EXPECT_EQ(sink.frames, expected);
+}
