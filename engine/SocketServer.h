@@ -1,0 +1,45 @@
+// The engine's side of the score socket protocol: listens on 127.0.0.1,
+// port 1102 + the socket number, reads whole 8296-byte records from any
+// number of connections (each in order), checks every field before use and
+// runs the command through the engine. Notes start relative to the moment
+// their record arrives; rendering is paced by the wall clock into the
+// output file, which is finished cleanly on SIGTERM or SIGINT.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace vemora {
+
+class Engine;
+
+struct ServerSettings {
+  int socketNumber = 0;
+  std::string defaultOutput;  // used when no rtoutput record names one
+  std::string baseFolder;     // relative paths in records resolve against it
+};
+
+class SocketServer {
+ public:
+  SocketServer(Engine& engine, ServerSettings settings);
+  ~SocketServer();
+  SocketServer(const SocketServer&) = delete;
+  SocketServer& operator=(const SocketServer&) = delete;
+
+  // Opens the listening socket; throws ScoreError when the port is taken.
+  void listen();
+  int port() const;
+  // Serves until stop() or SIGTERM/SIGINT; finishes the output file.
+  // Returns the process's exit status (0, or 1 when the file failed).
+  int serve();
+  // Safe from a signal handler or another thread.
+  void stop();
+
+  int recordsHandled() const;
+
+ private:
+  struct Impl;
+  Impl* impl;
+};
+
+}  // namespace vemora

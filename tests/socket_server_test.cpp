@@ -1,0 +1,195 @@
+// The engine's socket server, driven through the scorewire client: whole
+// records, notes placed from their arrival, bad records refused without
+// taking the server down, the output finished on stop.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "SocketServer.h"
+#include "scorewire.h"
+#include "support/TestEngine.h"
+
+using namespace vemora;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSocketNumber = 41;
+
+struct RunningServer {
+  std::unique_ptr<Engine> engine;
+  std::unique_ptr<SocketServer> server;
+  std::thread thread;
+  fs::path folder;
+  int status = -1;
+
+  explicit RunningServer(const char* name) {
+    folder = fs::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    EngineSettings settings;
+    settings.sampleRate = 8000;
+    settings.channels = 1;
+    settings.blockFrames = 80;  // 10 ms
+    engine = vemora::testing::makeEngine(settings);
+    ServerSettings serverSettings;
+    serverSettings.socketNumber = kSocketNumber;
+    serverSettings.defaultOutput = "default.wav";
+    serverSettings.baseFolder = folder.string();
+    server = std::make_unique<SocketServer>(*engine, serverSettings);
+    server->listen();
+    thread = std::thread([this] { status = server->serve(); });
+  }
+
+  int connect() {
+    char host[] = "127.0.0.1";
+    return RTsock(host, kSocketNumber);
+  }
+
+  void stop() {
+    server->stop();
+    thread.join();
+  }
+
+  ~RunningServer() {
+    if (thread.joinable()) stop();
+    fs::remove_all(folder);
+  }
+};
+
+void sendRaw(int fd, const sockdata& record) {
+  ASSERT_EQ(write(fd, &record, sizeof record), ssize_t(sizeof record));
+}
+
+// Waits until the server has handled `count` records.
+void waitForRecords(const SocketServer& server, int count) {
+  for (int i = 0; i < 500 && server.recordsHandled() < count; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  ASSERT_GE(server.recordsHandled(), count);
+}
+
+std::vector<float> readOutput(const fs::path& path) {
+  auto input = openSoundInput(path.string());
+  std::vector<float> frames(size_t(input->frames()) * size_t(input->channels()));
+  input->read(0, int(input->frames()), frames.data());
+  return frames;
+}
+
+// Frames where a FRAMEPROBE note starts: its first frame holds 1.
+std::vector<int> noteStarts(const std::vector<float>& mono) {
+  std::vector<int> starts;
+  for (size_t f = 0; f < mono.size(); ++f)
+    if (mono[f] == 1.0f) starts.push_back(int(f));
+  return starts;
+}
+
+}  // namespace
+
+TEST(SocketServer, PlaysNotesFromTheirArrivalIntoTheNamedFile) {
+  RunningServer running("socket-session");
+  const int fd = running.connect();
+  RTsendsock("load", fd, 1, "FRAMEPROBE");
+  RTsendsock("rtoutput", fd, 1, "session.wav");
+  RTsendsock("gen", fd, 5, 1.0, 2.0, 2.0, 0.5, 0.25);
+  // Two notes in one burst: 0.5 s apart however long the burst takes.
+  RTsendsock("FRAMEPROBE", fd, 3, 0.0, 0.05, 0.0);
+  RTsendsock("FRAMEPROBE", fd, 3, 0.5, 0.05, 0.0);
+  waitForRecords(*running.server, 5);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  close(fd);
+  running.stop();
+  EXPECT_EQ(running.status, 0);
+  const std::vector<float> out = readOutput(running.folder / "session.wav");
+  const std::vector<int> starts = noteStarts(out);
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_NEAR(starts[1] - starts[0], 4000, 80);  // within one block
+  EXPECT_LE(starts[0], 2 * 80);                  // the first note sounds at once
+  EXPECT_EQ(out[size_t(starts[1] + 399)], 400.0f);
+  EXPECT_GE(out.size(), size_t(starts[1] + 400));
+}
+
+TEST(SocketServer, MalformedRecordsCloseTheirConnectionOnly) {
+  RunningServer running("socket-malformed");
+  int fd = running.connect();
+  RTsendsock("load", fd, 1, "FRAMEPROBE");
+  waitForRecords(*running.server, 1);
+
+  std::vector<sockdata> bad(4);
+  for (sockdata& record : bad) std::memset(&record, 0, sizeof record);
+  std::memset(bad[0].name, 'X', sizeof bad[0].name);  // no terminator
+  std::strcpy(bad[1].name, "FRAMEPROBE");
+  bad[1].n_args = -1;
+  std::strcpy(bad[2].name, "FRAMEPROBE");
+  bad[2].n_args = 5000;
+  std::strcpy(bad[3].name, "rtinput");
+  bad[3].n_args = 1;
+  std::memset(bad[3].data.text[0], 'a', SCOREWIRE_TEXT_BYTES);  // no terminator
+  ::testing::internal::CaptureStderr();
+  for (const sockdata& record : bad) {
+    sendRaw(fd, record);
+    char byte;
+    EXPECT_EQ(read(fd, &byte, 1), 0);  // the server closed this connection
+    close(fd);
+    fd = running.connect();
+  }
+  // A partial record, then a close.
+  ASSERT_EQ(write(fd, "FRAMEPROBE", 10), 10);
+  close(fd);
+  fd = running.connect();
+  RTsendsock("FRAMEPROBE", fd, 3, 0.0, 0.02, 0.0);
+  waitForRecords(*running.server, 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  close(fd);
+  running.stop();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("the command name is not terminated"), std::string::npos) << err;
+  EXPECT_NE(err.find("n_args -1 is outside 0 to 1024"), std::string::npos) << err;
+  EXPECT_NE(err.find("n_args 5000 is outside 0 to 1024"), std::string::npos) << err;
+  EXPECT_NE(err.find("text argument 0 is not terminated"), std::string::npos) << err;
+  EXPECT_NE(err.find("closed inside a record (10 of 8296 bytes)"), std::string::npos) << err;
+  EXPECT_EQ(noteStarts(readOutput(running.folder / "default.wav")).size(), 1u);
+}
+
+TEST(SocketServer, BadCommandsAreReportedAndTheConnectionGoesOn) {
+  RunningServer running("socket-commands");
+  const int fd = running.connect();
+  ::testing::internal::CaptureStderr();
+  RTsendsock("NOSUCH", fd, 1, 1.0);
+  RTsendsock("set_option", fd, 1, "colour=blue");
+  RTsendsock("load", fd, 1, "../FRAMEPROBE");
+  RTsendsock("load", fd, 1, "FRAMEPROBE");
+  RTsendsock("FRAMEPROBE", fd, 3, 0.0, 0.01, 0.0);
+  waitForRecords(*running.server, 5);
+  close(fd);
+  running.stop();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("connection 1: unknown command \"NOSUCH\""), std::string::npos) << err;
+  EXPECT_NE(err.find("unknown option \"colour\""), std::string::npos) << err;
+  EXPECT_NE(err.find("is not a plug-in name"), std::string::npos) << err;
+  EXPECT_EQ(running.engine->notesPlayed(), 1);
+}
+
+TEST(SocketServer, BurstOfTenThousandNotesLosesNone) {
+  RunningServer running("socket-burst");
+  const int fd = running.connect();
+  RTsendsock("load", fd, 1, "FRAMEPROBE");
+  constexpr int kNotes = 10000;
+  const auto begin = std::chrono::steady_clock::now();
+  for (int i = 0; i < kNotes; ++i) RTsendsock("FRAMEPROBE", fd, 3, 0.0, 0.001, 0.0);
+  waitForRecords(*running.server, kNotes + 1);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  close(fd);
+  running.stop();
+  EXPECT_EQ(running.engine->notesPlayed(), kNotes);
+  // Every note adds 1 to its first frame wherever it landed.
+  const std::vector<float> out = readOutput(running.folder / "default.wav");
+  double total = 0;
+  for (float sample : out) total += sample;
+  EXPECT_EQ(total, kNotes * (1 + 2 + 3 + 4 + 5 + 6 + 7 + 8));
+  RecordProperty("records_per_second", std::to_string(int(kNotes / seconds)));
+  std::printf("%d note records in %.3f s: %.0f records per second\n", kNotes, seconds, kNotes / seconds);
+}
