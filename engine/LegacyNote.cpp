@@ -25,7 +25,9 @@ constexpr int64_t kMaxLegacySamples = int64_t(1) << 31;
 LegacyNoteState* current() { return gContext.legacy; }
 
 void complain(const std::string& text) {
-  if (gContext.engine && gContext.legacy) gContext.engine->report(MessageKind::Refusal, gContext.legacy->name, text);
+  if (!gContext.engine || !gContext.legacy) return;
+  gContext.legacy->placementRefused = true;
+  gContext.engine->report(MessageKind::Refusal, gContext.legacy->name, text);
 }
 
 int placeNote(float start, float dur, int fno) {
@@ -202,6 +204,7 @@ double callLegacyFunction(const std::string& name, LegacyFunction fn, const std:
     *refused = true;
   }
   gContext.legacy = nullptr;
+  if (note.placementRefused) *refused = true;
 
   *placedOutput = note.outputPlaced;
   if (note.outputPlaced && !*refused) {

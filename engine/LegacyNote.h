@@ -18,6 +18,7 @@ struct BufferedNote;
 struct LegacyNoteState {
   std::string name;
   std::vector<TablePtr> heldTables;
+  bool placementRefused = false;  // setnote refused: the note counts as refused
 
   // File 0: the score's input.
   std::shared_ptr<SoundInput> input;

@@ -1,0 +1,180 @@
+#include "VemoraMain.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Engine.h"
+#include "ScoreReader.h"
+#include "SoundOutput.h"
+
+Vemora::Vemora(int argc, char** argv, char** env) : argc(argc), argv(argv), env(env) {}
+
+Vemora::~Vemora() = default;
+
+namespace {
+
+constexpr int kSuccess = 0;
+constexpr int kNothingWritten = 1;
+constexpr int kSomeRefused = 2;
+
+struct CommandLine {
+  std::string score;
+  std::string output;
+  std::string sampleFormat;
+  std::vector<std::string> pluginPaths;
+  bool quiet = false;
+};
+
+void printError(const std::string& text) { std::fprintf(stderr, "vemora: %s\n", text.c_str()); }
+
+// Next to the score, with its name: examples/demo.lua renders to examples/demo.wav.
+std::string defaultOutputFor(const std::string& scorePath) {
+  return std::filesystem::path(scorePath).replace_extension(".wav").string();
+}
+
+std::string dbfs(float peak) {
+  if (!(peak > 0.0f)) return "-inf";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", 20.0 * std::log10(static_cast<double>(peak)));
+  return text;
+}
+
+void printReport(const vemora::RenderReport& report) {
+  const double audioSeconds =
+      report.sampleRate > 0 ? static_cast<double>(report.frames) / report.sampleRate : 0.0;
+  std::printf("wrote %s\n", report.path.c_str());
+  std::printf("  audio:   %.3f s, %d channel%s, %d Hz\n", audioSeconds, report.channels,
+              report.channels == 1 ? "" : "s", report.sampleRate);
+  std::printf("  peak:   ");
+  for (size_t c = 0; c < report.peaks.size(); ++c) {
+    std::printf("%s ch%zu %s dBFS", c ? "," : "", c, dbfs(report.peaks[c]).c_str());
+  }
+  std::printf("\n");
+  // Float files keep values above full scale, so only integer files clip.
+  if (report.integerFormat) {
+    std::printf("  clipped: %lld samples\n", static_cast<long long>(report.clippedSamples));
+  }
+  std::printf("  notes:   %d played, %d refused\n", report.notesPlayed, report.notesRefused);
+  if (report.renderSeconds > 0.0) {
+    std::printf("  speed:   %.1fx real time (%.2f s)\n", audioSeconds / report.renderSeconds,
+                report.renderSeconds);
+  }
+  std::fflush(stdout);
+}
+
+// A line on standard error, redrawn in place while the render runs. Only on
+// a terminal: in a log file it would be a heap of carriage returns.
+class ProgressLine {
+ public:
+  explicit ProgressLine(int sampleRate) : sampleRate(sampleRate) {}
+  ~ProgressLine() {
+    if (shownPercent >= 0) std::fputs("\r\033[K", stderr);
+  }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  void show(int64_t framesDone, int64_t framesInAll) {
+    const int percent = framesInAll > 0 ? int(100 * framesDone / framesInAll) : 100;
+    if (percent == shownPercent) return;
+    shownPercent = percent;
+    std::fprintf(stderr, "\rrendering %3d%%  %.1f of %.1f s", percent, double(framesDone) / sampleRate,
+                 double(framesInAll) / sampleRate);
+    std::fflush(stderr);
+  }
+
+ private:
+  double sampleRate;
+  int shownPercent = -1;
+};
+
+int render(const CommandLine& options) {
+  // An unusable --output is reported before a long score is read.
+  if (!options.output.empty()) vemora::outputFormatFor(options.output, options.sampleFormat);
+
+  vemora::Engine engine;
+  for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
+
+  vemora::ScoreReader reader(engine);
+  reader.run(options.score);
+
+  if (engine.notesPlayed() == 0) {
+    printError("the score played no notes; nothing written");
+    return kNothingWritten;
+  }
+
+  std::string path = options.output;
+  if (path.empty()) path = reader.outputPath();
+  if (path.empty()) path = defaultOutputFor(options.score);
+  const std::string sample =
+      options.sampleFormat.empty() ? reader.outputSampleFormat() : options.sampleFormat;
+
+  std::optional<ProgressLine> progress;
+  if (!options.quiet && isatty(STDERR_FILENO)) progress.emplace(engine.settings().sampleRate);
+  const vemora::RenderReport report =
+      engine.renderToFile(path, sample, [&progress](int64_t done, int64_t inAll) {
+        if (progress) progress->show(done, inAll);
+      });
+  progress.reset();
+  if (!options.quiet) printReport(report);
+  return report.notesRefused > 0 ? kSomeRefused : kSuccess;
+}
+
+int execute(int argc, char** argv) {
+  CommandLine options;
+  CLI::App app{"Renders a score (a Lua script) to a sound file.", "vemora"};
+  app.set_version_flag("--version", "vemora " VEMORA_VERSION);
+  app.add_option("score", options.score, "The score to render, a Lua file")->required()->type_name("FILE");
+  app.add_option("-o,--output", options.output,
+                 "Sound file to write (.wav .aif .aiff .flac); overrides the score's rtoutput")
+      ->type_name("FILE");
+  app.add_option("--sample-format", options.sampleFormat,
+                 "Sample format of the file; overrides the score's rtoutput")
+      ->check(CLI::IsMember({"16", "24", "float"}))
+      ->type_name("FORMAT");
+  app.add_option("--plugin-path", options.pluginPaths,
+                 "Folder searched for plug-ins before the others (repeatable)")
+      ->allow_extra_args(false)  // one folder per --plugin-path, never the score
+      ->type_name("DIR");
+  app.add_flag("-q,--quiet", options.quiet, "Print no progress line and no closing report");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+      app.exit(e);  // --help or --version
+      return kSuccess;
+    }
+    printError(e.what());
+    std::fprintf(stderr, "Run 'vemora --help' for the options.\n");
+    return kNothingWritten;
+  }
+
+  try {
+    return render(options);
+  } catch (const std::exception& e) {
+    printError(e.what());
+  } catch (...) {
+    printError("unknown failure");
+  }
+  return kNothingWritten;
+}
+
+}  // namespace
+
+VemoraMain::VemoraMain(int argc, char** argv, char** env) : Vemora(argc, argv, env) {}
+
+void VemoraMain::run() {
+  // Every object of the run (engine, Lua state, output file or its
+  // temporary) is gone when execute returns; only then may the process end.
+  const int status = execute(argc, argv);
+  if (status != kSuccess) std::exit(status);
+}

@@ -87,3 +87,12 @@ TEST(LegacyNote, ScoreFunctionsReturnTheirValueAndPlayNoNote) {
   EXPECT_EQ(engine->scoreFrames(), 0);
   EXPECT_THROW(engine->callFunction("nosuch", {}), ScoreError);
 }
+
+TEST(LegacyNote, RefusedPlacementRefusesTheNote) {
+  auto engine = legacyEngine();
+  engine->callFunction("lp_copy", {0.0, 0.0, 0.010, 4});
+  EXPECT_NE(lastMessage(*engine).find("call rtinput first"), std::string::npos);
+  EXPECT_EQ(engine->notesRefused(), 1);
+  EXPECT_EQ(engine->notesPlayed(), 0);
+  EXPECT_EQ(engine->scoreFrames(), 0);
+}

@@ -1,0 +1,174 @@
+// The vemora program as a musician runs it: a score in a folder, the program
+// started as a process, its exit status, output and files checked.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "SoundOutput.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Reads the mono voice.wav that each test writes beside its score.
+constexpr const char* kVoice = "rtinput('voice.wav')\nload('PAN')\n";
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Bits per sample, from a WAV file's fmt chunk.
+int wavBits(const fs::path& path) {
+  const std::string bytes = readFile(path);
+  const size_t fmt = bytes.find("fmt ");
+  return fmt == std::string::npos ? 0 : static_cast<unsigned char>(bytes.at(fmt + 22));
+}
+
+class VemoraProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vemora-program-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root = pattern;
+    work = root / "work";
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  // A score, and beside it a second of a 440 Hz sine at half scale, mono, 16-bit.
+  void writeScore(const std::string& text, const fs::path& name = "score.lua") {
+    const fs::path path = work / name;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+    const std::string voice = (path.parent_path() / "voice.wav").string();
+    std::vector<float> samples(44100);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      samples[i] = 0.5f * float(std::sin(2.0 * std::numbers::pi * 440.0 * double(i) / 44100.0));
+    }
+    vemora::SoundFileWriter writer(voice, vemora::outputFormatFor(voice, "16"), 1, 44100);
+    writer.write(samples.data(), int(samples.size()));
+    writer.commit();
+  }
+
+  // Runs vemora in the work folder; paths in args are relative to it.
+  Outcome run(const std::string& args) {
+    const std::string out = (root / "stdout").string(), err = (root / "stderr").string();
+    const std::string command = "cd '" + work.string() + "' && '" VEMORA_BIN_DIR "/vemora' " + args +
+                                " </dev/null >'" + out + "' 2>'" + err + "'";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
+  }
+
+  fs::path root, work;
+};
+
+TEST_F(VemoraProgramTest, FailuresExitWithOneAndWriteNothing) {
+  const struct {
+    const char* args;
+    std::string score;
+    const char* err;  // what stderr begins with
+  } cases[] = {
+      {"score.lua", std::string(kVoice) + "PAN(0, 0, 1,, 1)\n", "vemora: score.lua:3: "},
+      {"score.lua", "load('PAN')\nrtinput('missing.wav')\n", "vemora: score.lua:2: rtinput: "},
+      {"--plugin-path extra score.lua", "load('NOSUCH')\n",
+       "vemora: score.lua:1: load: no plug-in named NOSUCH (searched: extra:"},
+      {"score.lua", kVoice, "vemora: the score played no notes; nothing written\n"},
+      {"score.lua", std::string(kVoice) + "PAN(0, 0, 1, 1, 2, 0, 0.5)\n",
+       "score.lua:3: PAN: You asked for channel 2 of a 1-channel file.\n"
+       "vemora: the score played no notes; nothing written\n"},
+      {"--output nofolder/out.wav score.lua", std::string(kVoice) + "PAN(0, 0, 1, 1, 0, 0, 0.5)\n",
+       "vemora: "},
+      {"--bogus score.lua", "", "vemora: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.args) + "\n" + c.score);
+    writeScore(c.score);
+    const Outcome outcome = run(c.args);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(startsWith(outcome.err, c.err)) << outcome.err;
+    EXPECT_EQ(outcome.out, "");
+    // Neither the output nor a temporary of it is left behind.
+    std::set<std::string> files;
+    for (const auto& entry : fs::directory_iterator(work)) files.insert(entry.path().filename());
+    EXPECT_EQ(files, (std::set<std::string>{"score.lua", "voice.wav"}));
+  }
+}
+
+TEST_F(VemoraProgramTest, RefusedNoteStillWritesTheFileAndExitsWithTwo) {
+  writeScore(std::string(kVoice) + "PAN(0, 0, 0.5, 1, 0, 0, 0.5)\nPAN(0.5, 0, 0.5, 1, 2, 0, 0.5)\n");
+  const Outcome outcome = run("score.lua");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err, "score.lua:4: PAN: You asked for channel 2 of a 1-channel file.\n");
+  EXPECT_TRUE(fs::is_regular_file(work / "score.wav"));
+  EXPECT_NE(outcome.out.find("1 played, 1 refused"), std::string::npos) << outcome.out;
+}
+
+TEST_F(VemoraProgramTest, SameScoreRendersToIdenticalFiles) {
+  writeScore(
+      std::string(kVoice) +
+      "for i = 0, 7 do PAN(i * 0.1, math.random() * 0.5, 0.3, math.random(), 0, 0, math.random()) end\n");
+  ASSERT_EQ(run("--quiet --output first.wav score.lua").status, 0);
+  ASSERT_EQ(run("--quiet --output second.wav score.lua").status, 0);
+  const std::string first = readFile(work / "first.wav");
+  EXPECT_GT(first.size(), 44100u);
+  EXPECT_TRUE(first == readFile(work / "second.wav"));
+}
+
+TEST_F(VemoraProgramTest, OutputGoesWhereAskedInTheFormatAsked) {
+  // No output named: beside the score, with its name, 32-bit float.
+  const std::string notes = std::string(kVoice) + "PAN(0, 0, 1, 1, 0, 0, 1)\n";
+  writeScore(notes, "sub/song.lua");
+  Outcome outcome = run("sub/song.lua");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(wavBits(work / "sub" / "song.wav"), 32);
+  // p6 = 1 puts the whole sine, peak 0.5, on channel 0; float files never clip.
+  for (const char* line : {"wrote sub/song.wav\n", "1.000 s, 2 channels, 44100 Hz\n",
+                           "ch0 -6.0 dBFS, ch1 -inf dBFS\n", "1 played, 0 refused\n"}) {
+    EXPECT_NE(outcome.out.find(line), std::string::npos) << line << outcome.out;
+  }
+  EXPECT_EQ(outcome.out.find("clipped"), std::string::npos) << outcome.out;
+
+  // rtoutput names a file in the score's folder, and its format.
+  writeScore("rtoutput('named.wav', '16')\n" + notes, "sub/song.lua");
+  outcome = run("sub/song.lua");
+  EXPECT_EQ(wavBits(work / "sub" / "named.wav"), 16);
+  EXPECT_NE(outcome.out.find("clipped: 0 samples\n"), std::string::npos) << outcome.out;
+
+  // The command line wins over rtoutput, relative to the current folder.
+  fs::remove(work / "sub" / "named.wav");
+  outcome = run("--quiet --output cli.wav --sample-format 24 sub/song.lua");
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(wavBits(work / "cli.wav"), 24);
+  EXPECT_FALSE(fs::exists(work / "sub" / "named.wav"));
+}
+
+TEST_F(VemoraProgramTest, HelpAndVersionExitWithZero) {
+  fs::create_directories(work);
+  Outcome outcome = run("--help");
+  EXPECT_EQ(outcome.status, 0);
+  for (const char* option : {"--output", "--quiet", "--plugin-path", "--sample-format", "--version"}) {
+    EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
+  }
+  outcome = run("--version");
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_TRUE(startsWith(outcome.out, "vemora ") && outcome.out.find_first_of("0123456789") == 7)
+      << outcome.out;
+}
+
+}  // namespace
