@@ -14,6 +14,7 @@
 
 #include "Engine.h"
 #include "ScoreReader.h"
+#include "SocketServer.h"
 #include "SoundOutput.h"
 
 Vemora::Vemora(int argc, char** argv, char** env) : argc(argc), argv(argv), env(env) {}
@@ -128,9 +129,77 @@ int render(const CommandLine& options) {
   return report.notesRefused > 0 ? kSomeRefused : kSuccess;
 }
 
+bool isSocketMode(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "-i") return true;
+  return false;
+}
+
+// vemora -i -n -s N [&>LOG]  or  vemora -i -n -c -o N: serve score records
+// on TCP port 1102 + N. -n (no audio device: the engine always writes a
+// file) and -c are accepted as they are. An argument "&>LOG" comes from a
+// start without a shell: it asks for what a shell would have done, so the
+// program's output and messages go to LOG.
+int serveSocket(int argc, char** argv) {
+  vemora::ServerSettings settings;
+  std::vector<std::string> pluginPaths;
+  bool haveNumber = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "-i" || arg == "-n" || arg == "-c") continue;
+    if ((arg == "-s" || arg == "-o") && hasValue) {
+      char* end = nullptr;
+      const long number = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || number < 0 || number > 64000) {
+        printError(std::string("\"") + argv[i] + "\" is not a socket number");
+        return kNothingWritten;
+      }
+      settings.socketNumber = int(number);
+      haveNumber = true;
+    } else if (arg == "--output" && hasValue) {
+      settings.defaultOutput = argv[++i];
+    } else if (arg == "--plugin-path" && hasValue) {
+      pluginPaths.push_back(argv[++i]);
+    } else if (arg.rfind("&>", 0) == 0 && arg.size() > 2) {
+      const std::string log = arg.substr(2);
+      if (!std::freopen(log.c_str(), "a", stdout) || !std::freopen(log.c_str(), "a", stderr)) return kNothingWritten;
+      setvbuf(stdout, nullptr, _IOLBF, 0);
+    } else {
+      printError("socket mode: unknown argument \"" + arg + "\" (vemora -i -n -s N)");
+      return kNothingWritten;
+    }
+  }
+  if (!haveNumber) {
+    printError("socket mode needs a socket number: vemora -i -n -s N");
+    return kNothingWritten;
+  }
+  if (settings.defaultOutput.empty())
+    settings.defaultOutput = "vemora-socket-" + std::to_string(settings.socketNumber) + ".wav";
+  settings.baseFolder = std::filesystem::current_path().string();
+  vemora::Engine engine;
+  for (const std::string& folder : pluginPaths) engine.addPluginPath(folder);
+  vemora::SocketServer server(engine, settings);
+  server.listen();
+  std::printf("vemora: serving score records on 127.0.0.1 port %d\n", server.port());
+  std::fflush(stdout);
+  return server.serve() == 0 ? kSuccess : kNothingWritten;
+}
+
 int execute(int argc, char** argv) {
+  if (isSocketMode(argc, argv)) {
+    try {
+      return serveSocket(argc, argv);
+    } catch (const std::exception& e) {
+      printError(e.what());
+      return kNothingWritten;
+    }
+  }
   CommandLine options;
   CLI::App app{"Renders a score (a Lua script) to a sound file.", "vemora"};
+  app.footer(
+      "Socket mode: vemora -i -n -s N [--output FILE] serves score records on TCP\n"
+      "127.0.0.1 port 1102+N (see vemora-send); SIGTERM or SIGINT finishes the file.");
   app.set_version_flag("--version", "vemora " VEMORA_VERSION);
   app.add_option("score", options.score, "The score to render, a Lua file")->required()->type_name("FILE");
   app.add_option("-o,--output", options.output,

@@ -2,11 +2,14 @@
 // records, notes placed from their arrival, bad records refused without
 // taking the server down, the output finished on stop.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "SocketServer.h"
@@ -85,6 +88,13 @@ std::vector<int> noteStarts(const std::vector<float>& mono) {
   for (size_t f = 0; f < mono.size(); ++f)
     if (mono[f] == 1.0f) starts.push_back(int(f));
   return starts;
+}
+
+std::string slurpText(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace
@@ -192,4 +202,52 @@ TEST(SocketServer, BurstOfTenThousandNotesLosesNone) {
   EXPECT_EQ(total, kNotes * (1 + 2 + 3 + 4 + 5 + 6 + 7 + 8));
   RecordProperty("records_per_second", std::to_string(int(kNotes / seconds)));
   std::printf("%d note records in %.3f s: %.0f records per second\n", kNotes, seconds, kNotes / seconds);
+}
+
+// The whole path a client takes: start the program with RTopensocket, send a
+// table and notes, stop it with RTkillsocket, find the notes in the file.
+TEST(SocketServer, ProgramStartedAndStoppedByTheClient) {
+  const fs::path folder = fs::temp_directory_path() / ("socket-program-" + std::to_string(getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  // The start line has room for a short program name only.
+  const fs::path program = fs::temp_directory_path() / ("vm" + std::to_string(getpid()));
+  fs::remove(program);
+  fs::create_symlink(fs::path(VEMORA_BIN_DIR) / "vemora", program);
+  const fs::path here = fs::current_path();
+  fs::current_path(folder);
+  setenv("VEMORA_PLUGIN_PATH", VEMORA_TEST_PLUGIN_DIR, 1);
+  ::testing::internal::CaptureStdout();
+  const int pid = RTopensocket(4, const_cast<char*>(program.c_str()));
+  ::testing::internal::GetCapturedStdout();
+  unsetenv("VEMORA_PLUGIN_PATH");
+  ASSERT_GT(pid, 0);
+  char host[] = "127.0.0.1";
+  int fd = -1;
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 500 && fd < 0; ++i) {
+    fd = newRTsock(host, 4);
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_GE(fd, 0);
+  RTsendsock("set_option", fd, 2, "sr=8000", "channels=1");
+  RTsendsock("load", fd, 1, "FRAMEPROBE");
+  RTsendsock("rtoutput", fd, 1, "client.wav");
+  RTsendsock("gen", fd, 4, 1.0, 2.0, 2.0, 0.5);
+  RTsendsock("FRAMEPROBE", fd, 3, 0.0, 0.05, 0.0);
+  RTsendsock("FRAMEPROBE", fd, 3, 0.25, 0.05, 0.0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  RTkillsocket(fd, pid);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  fs::current_path(here);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_TRUE(fs::exists(folder / "client.wav"));
+  EXPECT_NE(slurpText(folder / "zarn.dbug").find("wrote"), std::string::npos);
+  const std::vector<int> starts = noteStarts(readOutput(folder / "client.wav"));
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_NEAR(starts[1] - starts[0], 2000, 512);  // within one block of the engine's default
+  fs::remove(program);
+  fs::remove_all(folder);
 }
