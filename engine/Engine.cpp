@@ -73,10 +73,15 @@ std::vector<int> parseBus(const std::string& text, std::string* kind) {
 void InstrumentDeleter::operator()(Instrument* inst) const { delete inst; }
 
 void Engine::Impl::applySettings() {
+  activate();
+  srrand(settings.seed);
+}
+
+void Engine::Impl::activate() {
+  gContext.engine = this;
   Instrument::SR = float(settings.sampleRate);
   Instrument::RTBUFSAMPS = settings.blockFrames;
   resetval = settings.controlRate;
-  srrand(settings.seed);
 }
 
 int64_t Engine::Impl::endFrame() const {
@@ -129,8 +134,10 @@ Engine::Engine(EngineSettings settings) : impl(std::make_unique<Impl>()) {
 }
 
 Engine::~Engine() {
+  impl->activate();  // instruments still held are destroyed with their own engine current
   impl->stream.reset();
-  if (gContext.engine == impl.get()) gContext = CallContext{};
+  impl->pending.clear();
+  gContext = CallContext{};
 }
 
 const EngineSettings& Engine::settings() const { return impl->settings; }
@@ -175,6 +182,7 @@ void Engine::addPluginPath(const std::string& folder) { impl->loader.addFolder(f
 std::vector<std::string> Engine::pluginSearchPath() const { return impl->loader.searchPath(); }
 
 std::vector<std::string> Engine::load(const std::string& name) {
+  impl->activate();
   // Loading a plug-in twice registers nothing new.
   auto loaded = impl->loadedPlugins.find(name);
   if (loaded != impl->loadedPlugins.end()) return loaded->second;
@@ -203,6 +211,7 @@ bool Engine::hasInstrument(const std::string& name) const { return impl->registr
 bool Engine::hasFunction(const std::string& name) const { return impl->registry.function(name) != nullptr; }
 
 void Engine::makeTable(int slot, int number, long long size, const std::vector<double>& args) {
+  impl->activate();
   if (slot < 1) throw ScoreError("gen: table slot " + std::to_string(slot) + " must be 1 or more");
   try {
     auto table = std::make_shared<FunctionTable>();
@@ -224,6 +233,7 @@ TablePtr Engine::makePFieldTable(int number, long long size, const std::vector<d
 }
 
 void Engine::setTable(int slot, std::vector<double> values) {
+  impl->activate();
   auto table = std::make_shared<FunctionTable>();
   table->values = std::move(values);
   impl->tables.set(slot, std::move(table));
@@ -238,6 +248,7 @@ void Engine::setInput(const std::string& path) {
 }
 
 void Engine::setInput(std::unique_ptr<SoundInput> input) {
+  impl->activate();
   if (input && input->sampleRate() != double(impl->settings.sampleRate)) {
     char text[64];
     std::snprintf(text, sizeof text, "%g Hz but the render runs at %d Hz", input->sampleRate(),
@@ -263,6 +274,7 @@ void Engine::busConfig(const std::string& instrument, const std::vector<std::str
 }
 
 bool Engine::playNote(const std::string& name, std::vector<PField> pfields) {
+  impl->activate();
   std::unique_ptr<RealtimeNote> note = impl->makeNote(name, std::move(pfields));
   if (!note) {
     ++impl->refused;
@@ -274,6 +286,7 @@ bool Engine::playNote(const std::string& name, std::vector<PField> pfields) {
 }
 
 double Engine::callFunction(const std::string& name, const std::vector<double>& args) {
+  impl->activate();
   LegacyFunction fn = impl->registry.function(name);
   if (!fn) throw ScoreError("no function named " + name + " has been loaded");
   impl->placementOffset = impl->stream ? impl->stream->position() : 0;
@@ -291,10 +304,12 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
 }
 
 void Engine::render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks) {
+  impl->activate();
   impl->render(sink, betweenBlocks);
 }
 
 std::vector<float> Engine::renderToMemory() {
+  impl->activate();
   MemorySink sink;
   sink.channels = impl->settings.channels;
   impl->render(sink, {});
@@ -303,6 +318,7 @@ std::vector<float> Engine::renderToMemory() {
 
 RenderReport Engine::renderToFile(const std::string& path, const std::string& sampleText,
                                   const std::function<void(int64_t, int64_t)>& progress) {
+  impl->activate();
   RenderReport report;
   try {
     const OutputFormat format = outputFormatFor(path, sampleText);
@@ -333,12 +349,14 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
 int64_t Engine::scoreFrames() const { return impl->endFrame(); }
 
 void Engine::openStream(OutputSink& sink) {
+  impl->activate();
   impl->stream = std::make_unique<Renderer>(*impl);
   impl->streamSink = &sink;
   impl->stream->takeNotes();
 }
 
 int Engine::renderStreamBlock() {
+  impl->activate();
   if (!impl->stream) return 0;
   impl->stream->takeNotes();
   return impl->stream->renderBlock(std::numeric_limits<int64_t>::max(), *impl->streamSink);
@@ -357,6 +375,7 @@ void Engine::closeStream() {
 
 NoteCapture Engine::playNoteAlone(const std::string& name, std::vector<PField> pfields,
                                   const std::vector<int>& chunkSizes) {
+  impl->activate();
   if (chunkSizes.empty()) throw ScoreError("playNoteAlone: give at least one chunk size");
   for (int size : chunkSizes)
     if (size <= 0 || size > impl->settings.blockFrames)

@@ -46,7 +46,10 @@ struct Engine::Impl {
   OutputSink* streamSink = nullptr;
   int64_t placementOffset = 0;
 
-  void applySettings();
+  void applySettings();  // the statics plug-ins read, and the random seed
+  // Makes this engine the one that plug-in calls reach (several engines may
+  // live in one process; the one in use is the current one).
+  void activate();
   void render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks);
   // Runs one chunk of n frames (configuring the note first if needed).
   // Returns false when the note could not go on and must be dropped.

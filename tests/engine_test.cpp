@@ -326,3 +326,17 @@ TEST(Rendering, LiveStreamPlacesNotesFromItsPosition) {
   for (int f = 0; f < 2; ++f) expected[size_t(58 + f)] = float(f + 1);
   EXPECT_EQ(sink.frames, expected);
 }
+
+TEST(Engines, EachEngineActsForItselfWhenSeveralLive) {
+  auto first = makeEngine(rateOf(1000));
+  first->load("FRAMEPROBE");
+  auto second = makeEngine(rateOf(2000));
+  second->load("FRAMEPROBE");
+  second.reset();
+  ASSERT_TRUE(first->playNote("FRAMEPROBE", {0.0, 0.010, 0}));
+  EXPECT_EQ(first->renderToMemory().size(), 20u);  // 10 frames at 1000 Hz
+  auto third = makeEngine(rateOf(4000));
+  third->load("FRAMEPROBE");
+  EXPECT_EQ(first->playNoteAlone("FRAMEPROBE", {0.0, 0.010, 0}, {64}).noteFrames, 10);
+  EXPECT_EQ(third->playNoteAlone("FRAMEPROBE", {0.0, 0.010, 0}, {64}).noteFrames, 40);
+}
