@@ -28,6 +28,11 @@ struct Engine::Impl {
   bool echoMessages = true;
   std::string where;
   std::vector<Message> messages;
+  // While a legacy function runs its messages wait: when it turns out to be
+  // a score function that refused, the score error says it instead.
+  bool deferEcho = false;
+  std::vector<std::pair<MessageKind, std::string>> deferredLines;
+  void releaseDeferred(bool dropRefusals);
 
   Registry registry;
   PluginLoader loader;

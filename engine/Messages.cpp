@@ -44,7 +44,17 @@ void Engine::Impl::report(MessageKind kind, const std::string& name, const std::
   if (!name.empty()) line += name + ": ";
   line += text + "\n";
   appendToPrintBuffer(line);
-  if (echoMessages) std::fputs(line.c_str(), stderr);
+  if (deferEcho)
+    deferredLines.push_back({kind, line});
+  else if (echoMessages)
+    std::fputs(line.c_str(), stderr);
+}
+
+void Engine::Impl::releaseDeferred(bool dropRefusals) {
+  deferEcho = false;
+  for (const auto& [kind, line] : deferredLines)
+    if (echoMessages && !(dropRefusals && kind == MessageKind::Refusal)) std::fputs(line.c_str(), stderr);
+  deferredLines.clear();
 }
 
 }  // namespace vemora

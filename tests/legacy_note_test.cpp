@@ -96,3 +96,15 @@ TEST(LegacyNote, RefusedPlacementRefusesTheNote) {
   EXPECT_EQ(engine->notesPlayed(), 0);
   EXPECT_EQ(engine->scoreFrames(), 0);
 }
+
+TEST(LegacyNote, ScoreFunctionThatRefusesIsAScoreError) {
+  auto engine = legacyEngine();
+  try {
+    engine->callFunction("lp_refuse", {1.0});
+    FAIL() << "returned";
+  } catch (const ScoreError& error) {
+    EXPECT_EQ(std::string(error.what()), "lp_refuse: Needs two arguments, got 1.");
+  }
+  EXPECT_EQ(engine->callFunction("lp_refuse", {1.0, 2.0}), 1.0);
+  EXPECT_EQ(engine->notesRefused(), 0);
+}

@@ -86,6 +86,12 @@ double lp_reread(float* p, int, double*) {
   return buf[0];
 }
 
+// A score function that cannot answer.
+double lp_refuse(float*, int n, double*) {
+  if (n < 2) die("lp_refuse", "Needs two arguments, got %d.", n);
+  return 1.0;
+}
+
 }  // namespace
 
 extern "C" VEMORA_EXPORT int profile() {
@@ -95,5 +101,6 @@ extern "C" VEMORA_EXPORT int profile() {
   addLegacyfunc("lp_sample", lp_sample);
   addLegacyfunc("lp_sum", lp_sum);
   addLegacyfunc("lp_reread", lp_reread);
+  addLegacyfunc("lp_refuse", lp_refuse);
   return 0;
 }
