@@ -208,7 +208,7 @@ struct SocketServer::Impl {
       if (n == 0) {
         if (connection.filled > 0)
           complain(connection, "closed inside a record (" + std::to_string(connection.filled) + " of " +
-                                   std::to_string(SCOREWIRE_RECORD_BYTES) + " bytes); the part was dropped");
+                                   std::to_string(SCOREWIRE_RECORD_BYTES) + " bytes); the partial record was dropped");
         return false;
       }
       connection.filled += size_t(n);
