@@ -1,0 +1,52 @@
+// FAUXGLIDE: plays one channel of the input at a speed that follows a pitch
+// curve, with a short fade at both ends of every input block.
+//
+// p0 output start (s)   p1 input start (s)   p2 duration (s); a negative p2 is
+// the end time in the input and the duration becomes -p2 - p1   p3 amplitude
+// p4 pitch-curve table number   p5 input channel (default 0)   p6 share of
+// channel 0 when the output is stereo, 0..1 (default 0.5).
+// Table p4 holds the transposition in linear octaves (1.0 = an octave up),
+// table 1 (optional) an amplitude curve; both are stretched over the note and
+// read without interpolation.
+// The output is the quadratic through the three newest input samples, times
+// a fade that rises over the first 100 frames of each block of RTBUFSAMPS
+// input frames and falls over its last 100. The pitch curve is read on
+// frames 0, 20, 40 ... of each run call; the amplitude curve on note frames
+// 0, P, 2P ..., P = trunc(SR / resetval), whatever the chunk boundaries.
+#pragma once
+
+#include <cstdint>
+
+#include "Instrument.h"
+
+class FAUXGLIDE : public Instrument {
+ public:
+  FAUXGLIDE();
+  ~FAUXGLIDE() override;
+  int init(double p[], int n_args) override;
+  int configure() override;
+  int run() override;
+
+ private:
+  // One more than the input samples taken so far. 64 bits, so that a long
+  // note at a high ratio cannot run the count past the int range.
+  int64_t inCount;
+  int inFrame = 0;
+  int ctrlPeriod = 0;
+  int ctrlCountdown;
+  int inChannel = 0;
+  int getFlag;
+  double increment = 0.0;  // set on the first frame of every run call
+  double readPos;
+  float amp = 0.0f;
+  float aamp = 0.0f;
+  float pctLeft = 0.5f;
+  float newestSamp;
+  float middleSamp;
+  float oldestSamp;
+  double* ampCurve;
+  double* pitchCurve;
+  float ampTabs[2] = {0.0f, 0.0f};
+  float pitchTabs[2] = {0.0f, 0.0f};
+  float* inBuffer;
+};

@@ -1,0 +1,49 @@
+// SHIFTGLIDE: plays one channel of the input at a speed that follows a pitch
+// curve, so that its pitch glides along the curve.
+//
+// p0 output start (s)   p1 input start (s)   p2 duration (s); a negative p2 is
+// the end time in the input and the duration becomes -p2 - p1   p3 amplitude
+// p4 pitch-curve table number   p5 input channel (default 0)   p6 share of
+// channel 0 when the output is stereo, 0..1 (default 0.5).
+// Table p4 holds the transposition in linear octaves (1.0 = an octave up),
+// table 1 (optional) an amplitude curve; both are stretched over the note and
+// read without interpolation.
+// The output is the quadratic through the three newest input samples, the
+// input two frames late at a ratio of 1. Within each run call the pitch
+// curve is read on frames 0, 21, 42 ... and the amplitude curve on frames 0,
+// P + 1, 2(P + 1) ..., P = trunc(SR / resetval): both restart with each call.
+#pragma once
+
+#include <cstdint>
+
+#include "Instrument.h"
+
+class SHIFTGLIDE : public Instrument {
+ public:
+  SHIFTGLIDE();
+  ~SHIFTGLIDE() override;
+  int init(double p[], int n_args) override;
+  int configure() override;
+  int run() override;
+
+ private:
+  // One more than the input samples taken so far. 64 bits, so that a long
+  // note at a high ratio cannot run the count past the int range.
+  int64_t inCount;
+  int inFrame = 0;
+  int ctrlPeriod = 0;
+  int inChannel = 0;
+  int getFlag;
+  double increment;
+  double readPos;
+  float amp = 0.0f;
+  float pctLeft = 0.5f;
+  float newestSamp;
+  float middleSamp;
+  float oldestSamp;
+  float ampTabs[2] = {0.0f, 0.0f};
+  float pitchTabs[2] = {0.0f, 0.0f};
+  double* ampCurve;
+  double* pitchCurve;
+  float* inBuffer;
+};
