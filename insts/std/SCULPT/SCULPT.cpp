@@ -1,0 +1,128 @@
+#include "SCULPT.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "wavekit.h"
+
+namespace {
+
+// Levels in table 4 are raised by this many dB before conversion.
+constexpr double kLevelOffsetDb = 60.0;
+
+// trunc(SR x seconds) in double, kept inside the int range: a point longer
+// than any note is capped, and a negative length counts as 0, which starts a
+// new point on every frame just as a negative countdown would.
+int framesPerPoint(float sr, double seconds) {
+  const double frames = double(sr) * seconds;
+  if (frames >= double(INT_MAX)) return INT_MAX;
+  if (!(frames > 0.0)) return 0;
+  return int(frames);
+}
+
+// Points loaded over a note: one per started point (a period of 0 or less
+// starts a point on every frame).
+long long pointsPlayed(int noteFrames, int pointFrames) {
+  if (noteFrames <= 0) return 0;
+  if (pointFrames <= 0) return noteFrames;
+  return (static_cast<long long>(noteFrames) + pointFrames - 1) / pointFrames;
+}
+
+}  // namespace
+
+SCULPT::SCULPT() : ctrlCountdown(0) {}
+
+SCULPT::~SCULPT() = default;
+
+int SCULPT::init(double p[], int /*n_args*/) {
+  const float noteSeconds = float(p[1] * p[3]);
+  if (rtsetoutput(float(p[0]), noteSeconds, this) == -1) return -1;
+  pointFrames = framesPerPoint(SR, p[1]);
+
+  waveform = floc(2);
+  if (!waveform) return die("SCULPT", "You need to store a waveform in function 2.");
+  waveLen = fsize(2);
+
+  ampCurve = floc(1);
+  if (ampCurve)
+    tableset(SR, noteSeconds, fsize(1), ampTabs);
+  else
+    vemora_advise("SCULPT", "Setting phrase curve to all 1's.");
+
+  // An empty point table has nothing to hold: it counts as missing.
+  freqPoints = floc(3);
+  const int freqCount = fsize(3);
+  if (!freqPoints || freqCount <= 0)
+    return die("SCULPT", "You haven't made the table of frequency points (table 3).");
+  ampPoints = floc(4);
+  const int ampCount = fsize(4);
+  if (!ampPoints || ampCount <= 0)
+    return die("SCULPT", "You haven't made the table of amplitude points (table 4).");
+
+  // A point past the end of table 3 or 4 holds the table's last entry.
+  lastFreqPoint = freqCount - 1;
+  lastAmpPoint = ampCount - 1;
+  const long long points = pointsPlayed(noteFrames, pointFrames);
+  if (points > freqCount && points > ampCount)
+    vemora_advise("SCULPT",
+                  "The note plays %lld points but tables 3 and 4 hold %d and %d; their last entries are held.",
+                  points, freqCount, ampCount);
+  else if (points > freqCount)
+    vemora_advise("SCULPT", "The note plays %lld points but table 3 holds %d; its last entry is held.", points,
+                  freqCount);
+  else if (points > ampCount)
+    vemora_advise("SCULPT", "The note plays %lld points but table 4 holds %d; its last entry is held.", points,
+                  ampCount);
+
+  amp = float(p[2]);
+  phase = 0.0f;
+  phaseIncr = 0.0f;
+  pointIndex = 0;
+  pctLeft = float(p[4]);
+  return noteFrames;
+}
+
+void SCULPT::nextPoint() {
+  const double freq = freqPoints[std::min(pointIndex, lastFreqPoint)];
+  const double levelDb = ampPoints[std::min(pointIndex, lastAmpPoint)];
+  phaseIncr = float(double(float(waveLen)) * freq / double(SR));
+  const float level = ampCurve ? float(table(frameCursor, ampCurve, ampTabs)) * amp : amp;
+  aamp = float(double(level) * ampdb(float(levelDb + kLevelOffsetDb)));
+  ++pointIndex;
+  ctrlCountdown = pointFrames;
+}
+
+int SCULPT::run() {
+  // Frames go straight into the chunk, which the engine zeroes before each
+  // run: channel 0 always, channel 1 too when the output is exactly stereo;
+  // channels past the second stay silent.
+  float* out = outBuffer;
+  const int stride = outChanCount;
+  const double rightShare = 1.0 - pctLeft;
+  float oscPhase = phase;
+  for (int i = 0; i < chunkFrames; ++i) {
+    if (--ctrlCountdown <= 0) nextPoint();
+    const float sample = oscil(aamp, phaseIncr, waveform, waveLen, &oscPhase);
+    if (stride == 2) {
+      out[0] = sample * pctLeft;
+      out[1] = float(sample * rightShare);
+    } else if (stride > 0) {
+      out[0] = sample;
+    }
+    out += stride;
+    ++frameCursor;
+  }
+  phase = oscPhase;
+  return chunkFrames;
+}
+
+VEMORA_EXPORT Instrument* makeSCULPT() {
+  SCULPT* inst = new SCULPT();
+  inst->set_bus_config("SCULPT");
+  return inst;
+}
+
+extern "C" VEMORA_EXPORT void rtprofile() {
+  static rt_item this_rt = {nullptr, makeSCULPT, "SCULPT"};
+  if (addrtInst(&this_rt) == -1) merror("SCULPT");
+}
