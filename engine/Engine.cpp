@@ -293,10 +293,12 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
   BufferedNote written;
   bool placed = false;
   bool refused = false;
+  bool placementRefused = false;
   impl->deferEcho = true;
-  double result = callLegacyFunction(name, fn, args, &written, &placed, &refused);
-  // A score function that refused has no value to give: the score stops there.
-  const bool scoreError = refused && !placed && !impl->messages.empty();
+  double result = callLegacyFunction(name, fn, args, &written, &placed, &refused, &placementRefused);
+  // A score function that refused has no value to give: the score stops
+  // there. A note the engine would not place is a refused note like any other.
+  const bool scoreError = refused && !placed && !placementRefused && !impl->messages.empty();
   impl->releaseDeferred(scoreError);
   if (scoreError) throw ScoreError(name + ": " + impl->messages.back().text);
   if (refused) {

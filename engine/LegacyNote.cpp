@@ -174,7 +174,7 @@ int outrepos(int frames, int fno) {
 namespace vemora {
 
 double callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args,
-                          BufferedNote* written, bool* placedOutput, bool* refused) {
+                          BufferedNote* written, bool* placedOutput, bool* refused, bool* placementRefused) {
   Engine::Impl& engine = *gContext.engine;
   LegacyNoteState note;
   note.name = name;
@@ -205,6 +205,7 @@ double callLegacyFunction(const std::string& name, LegacyFunction fn, const std:
   }
   gContext.legacy = nullptr;
   if (note.placementRefused) *refused = true;
+  *placementRefused = note.placementRefused;
 
   *placedOutput = note.outputPlaced;
   if (note.outputPlaced && !*refused) {
