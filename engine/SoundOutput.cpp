@@ -230,6 +230,31 @@ SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& fo
   w.peaks.assign(channels, 0.0f);
 }
 
+namespace {
+
+// libsndfile stamps the PEAK chunk with the time of writing; a fixed stamp
+// keeps two renders of one score identical to the byte. Walks the RIFF or
+// FORM chunks and zeroes the stamp, which follows the chunk's version word.
+void clearPeakTimestamp(int fd, bool bigEndian) {
+  off_t position = 12;
+  for (int chunks = 0; chunks < 64; ++chunks) {
+    unsigned char header[8];
+    if (::pread(fd, header, sizeof header, position) != ssize_t(sizeof header)) return;
+    const uint32_t size = bigEndian ? (uint32_t(header[4]) << 24 | uint32_t(header[5]) << 16 |
+                                       uint32_t(header[6]) << 8 | uint32_t(header[7]))
+                                    : (uint32_t(header[4]) | uint32_t(header[5]) << 8 |
+                                       uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24);
+    if (std::memcmp(header, "PEAK", 4) == 0) {
+      const unsigned char zero[4] = {0, 0, 0, 0};
+      if (size >= 8) [[maybe_unused]] ssize_t n = ::pwrite(fd, zero, sizeof zero, position + 12);
+      return;
+    }
+    position += off_t(8) + off_t(size) + off_t(size & 1);
+  }
+}
+
+}  // namespace
+
 SoundFileWriter::~SoundFileWriter() = default;
 
 void SoundFileWriter::write(const float* interleaved, int frames) {
@@ -263,6 +288,7 @@ void SoundFileWriter::commit() {
   // sf_close writes the final header (lengths, PEAK); its result is the only
   // report of a failure there.
   if (const int error = sf_close(w.file.release())) giveUp(sf_error_number(error));
+  if (w.format.container != "flac") clearPeakTimestamp(w.fd, w.format.container == "aiff");
   // Flushed before the rename, so a crash just after it cannot leave the
   // final name pointing at data still in flight.
   if (::fsync(w.fd) != 0) giveUp(std::strerror(errno));
