@@ -97,7 +97,6 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
   if (!factory) throw ScoreError("no instrument named " + name + " has been loaded");
   auto note = std::make_unique<RealtimeNote>();
   note->state.name = name;
-  note->state.where = where;
   note->state.pfields = std::move(pfields);
   const int nargs = int(note->state.pfields.size());
   std::vector<double> p(std::max(kMinPFieldSlots, size_t(nargs)), 0.0);
@@ -186,7 +185,8 @@ std::vector<std::string> Engine::load(const std::string& name) {
   // Loading a plug-in twice registers nothing new.
   auto loaded = impl->loadedPlugins.find(name);
   if (loaded != impl->loadedPlugins.end()) return loaded->second;
-  void* handle = impl->loader.open(name);
+  const PluginLoader::Opened plugin = impl->loader.open(name);
+  void* handle = plugin.handle;
   auto rtprofile = reinterpret_cast<void (*)()>(dlsym(handle, "rtprofile"));
   auto profile = reinterpret_cast<int (*)()>(dlsym(handle, "profile"));
   impl->registry.takeNewNames();
@@ -195,7 +195,12 @@ std::vector<std::string> Engine::load(const std::string& name) {
   if (!rtprofile && !profile) {
     // A plug-in with a factory alone is bound by the host under its own name.
     auto factory = reinterpret_cast<InstCreatorFunction>(dlsym(handle, ("make" + name).c_str()));
-    if (!factory) throw ScoreError("load: " + name + " has no rtprofile, profile or make" + name + " entry");
+    if (!factory) {
+      // Nothing of it was called: a library that is no plug-in goes again.
+      dlclose(handle);
+      throw ScoreError("load: " + plugin.path + " is not a plug-in: it has none of rtprofile, profile or make" +
+                       name);
+    }
     bindInstrument(name, factory);
     return impl->loadedPlugins[name] = {name};
   }
@@ -241,7 +246,9 @@ void Engine::setTable(int slot, std::vector<double> values) {
 
 void Engine::setInput(const std::string& path) {
   try {
-    setInput(openSoundInput(path));
+    std::string damage;
+    setInput(openSoundInput(path, &damage));
+    if (!damage.empty()) impl->report(MessageKind::Advice, "rtinput", damage);
   } catch (const SoundFileError& error) {
     throw ScoreError(error.what());
   }
@@ -410,7 +417,7 @@ NoteCapture Engine::playNoteAlone(const std::string& name, std::vector<PField> p
     }
     capture.chunkSizes.push_back(n);
     capture.runResults.push_back(result);
-    std::copy_n(note->state.chunkBuffer.data(), size_t(n) * size_t(capture.outChannels),
+    std::copy_n(note->state.chunkBuffer, size_t(n) * size_t(capture.outChannels),
                 capture.frames.data() + size_t(note->framesDone) * size_t(capture.outChannels));
     note->framesDone += n;
   }

@@ -22,10 +22,11 @@ namespace {
 constexpr double kMaxFrames = double(std::numeric_limits<int>::max());
 
 void refuse(const NoteState* note, const std::string& text) {
-  if (gContext.engine) gContext.engine->report(MessageKind::Refusal, note ? note->name : "", text);
+  if (gContext.engine) gContext.engine->report(MessageKind::Refusal, note ? note->name.str() : "", text);
 }
 
 std::string seconds(double value) {
+  if (std::isnan(value)) return "nan";  // whatever its sign bit
   char text[64];
   std::snprintf(text, sizeof text, "%g", value);
   return text;
@@ -45,12 +46,16 @@ int Instrument::configure() { return 0; }
 
 int Instrument::update(double* p, int n, unsigned fieldMask) {
   if (!noteState || !p) return -1;
-  const std::vector<vemora::PField>& fields = noteState->pfields;
+  const vemora::PFieldList& fields = noteState->pfields;
   for (int i = 0; i < n; ++i) {
     const bool selected = fieldMask == 0 || (i < 32 && (fieldMask & (1u << i)));
     if (!selected) continue;
-    p[i] = i < int(fields.size()) ? vemora::pfieldValueAt(fields[size_t(i)], frameCursor, noteFrames)
-                                  : 0.0;
+    if (i < int(fields.size())) {
+      const vemora::PFieldList::Field field = fields[size_t(i)];
+      p[i] = vemora::pfieldValueAt(field.value, field.table, frameCursor, noteFrames);
+    } else {
+      p[i] = 0.0;
+    }
   }
   return 0;
 }
@@ -70,13 +75,15 @@ int Instrument::set_bus_config(const char* name) {
   auto it = configs.find(name);
   const int outputs = gContext.engine->settings.channels;
   noteState->outChannels.clear();
-  noteState->inChannels.clear();
+  if (noteState->input) noteState->input->channels.clear();
   if (it != configs.end()) {
     noteState->outChannels = it->second.outChannels;
-    noteState->inChannels = it->second.inChannels;
+    if (!it->second.inChannels.empty()) {
+      if (!noteState->input) noteState->input = std::make_unique<vemora::NoteInput>();
+      noteState->input->channels = it->second.inChannels;
+    }
   }
-  if (noteState->outChannels.empty())
-    for (int c = 0; c < outputs; ++c) noteState->outChannels.push_back(c);
+  if (noteState->outChannels.empty()) noteState->outChannels.setFirst(outputs);
   return 0;
 }
 
@@ -84,11 +91,16 @@ int rtsetoutput(float start, float dur, Instrument* inst) {
   NoteState* note = inst ? inst->noteState : nullptr;
   if (!note || !gContext.engine) return -1;
   const double sr = Instrument::SR;
-  if (!std::isfinite(start) || start < 0.0f) {
+  if (!std::isfinite(start) || !std::isfinite(dur)) {
+    refuse(note, std::string(std::isfinite(start) ? "duration " + seconds(dur) : "start time " + seconds(start)) +
+                     " is not a finite number of seconds");
+    return -1;
+  }
+  if (start < 0.0f) {
     refuse(note, "start time " + seconds(start) + " s is before the start of the score");
     return -1;
   }
-  if (!std::isfinite(dur) || dur < 0.0f) {
+  if (dur < 0.0f) {
     refuse(note, "duration " + seconds(dur) + " s is not a length of time");
     return -1;
   }
@@ -119,24 +131,31 @@ int rtsetinput(float inskip, Instrument* inst) {
                      " Hz but the render runs at " + seconds(Instrument::SR) + " Hz");
     return -1;
   }
-  if (!std::isfinite(inskip) || inskip < 0.0f) {
+  if (!std::isfinite(inskip)) {
+    refuse(note, "input start " + seconds(inskip) + " is not a finite number of seconds");
+    return -1;
+  }
+  if (inskip < 0.0f) {
     refuse(note, "input start " + seconds(inskip) + " s is before the start of the input");
     return -1;
   }
-  for (int channel : note->inChannels) {
+  if (!note->input) note->input = std::make_unique<vemora::NoteInput>();
+  vemora::NoteInput& picked = *note->input;
+  for (size_t c = 0; c < picked.channels.size(); ++c) {
+    const int channel = picked.channels[c];
     if (channel >= input->channels()) {
       refuse(note, "the bus configuration reads input channel " + std::to_string(channel) + " of a " +
                        std::to_string(input->channels()) + "-channel input");
       return -1;
     }
   }
-  note->input = input;
-  note->inputFrame = int64_t(std::floor(double(inskip) * Instrument::SR + 0.5));
-  if (note->inChannels.empty()) {
+  picked.source = input;
+  picked.frame = int64_t(std::floor(double(inskip) * Instrument::SR + 0.5));
+  if (picked.channels.empty()) {
     inst->inChanCount = input->channels();
   } else {
-    inst->inChanCount = int(note->inChannels.size());
-    note->inputScratch.assign(size_t(Instrument::RTBUFSAMPS) * size_t(input->channels()), 0.0f);
+    inst->inChanCount = int(picked.channels.size());
+    picked.scratch.assign(size_t(Instrument::RTBUFSAMPS) * size_t(input->channels()), 0.0f);
   }
   return 0;
 }
@@ -145,28 +164,30 @@ int rtgetin(float* buf, Instrument* inst, int n) {
   NoteState* note = inst ? inst->noteState : nullptr;
   if (!note || !buf || n <= 0) return 0;
   const int channels = inst->inChanCount;
-  if (!note->input || channels <= 0) {
+  if (!note->input || !note->input->source || channels <= 0) {
     std::memset(buf, 0, sizeof(float) * size_t(n));
     return n;
   }
+  vemora::NoteInput& input = *note->input;
   const int frames = n / channels;
   std::memset(buf + size_t(frames) * size_t(channels), 0, sizeof(float) * size_t(n - frames * channels));
-  if (note->inChannels.empty()) {
-    note->input->read(note->inputFrame, frames, buf);
+  const int fileChannels = input.source->channels();
+  const vemora::ChannelList& picked = input.channels;
+  if (picked.empty() || (picked.inOrder() && channels == fileChannels)) {
+    input.source->read(input.frame, frames, buf);
   } else {
     // A bus picks some of the input's channels: read whole frames in pieces
     // that fit the scratch buffer, then keep the chosen channels.
-    const int fileChannels = note->input->channels();
     const int piece = Instrument::RTBUFSAMPS;
     for (int done = 0; done < frames; done += piece) {
       const int count = std::min(piece, frames - done);
-      note->input->read(note->inputFrame + done, count, note->inputScratch.data());
+      input.source->read(input.frame + done, count, input.scratch.data());
       for (int f = 0; f < count; ++f)
         for (int c = 0; c < channels; ++c)
           buf[size_t(done + f) * size_t(channels) + size_t(c)] =
-              note->inputScratch[size_t(f) * size_t(fileChannels) + size_t(note->inChannels[size_t(c)])];
+              input.scratch[size_t(f) * size_t(fileChannels) + size_t(picked[size_t(c)])];
     }
   }
-  note->inputFrame += frames;
+  input.frame += frames;
   return n;
 }

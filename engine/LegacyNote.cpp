@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "EngineState.h"
 
@@ -18,9 +19,10 @@ constexpr int kOutput = 1;
 // A legacy function may read a few pfields past the ones given; they read 0.
 constexpr size_t kMinPFieldSlots = 64;
 constexpr int kSampleCacheFrames = 4096;
-// Output buffers of legacy notes are bounded so that a runaway note cannot
-// take the machine's memory.
-constexpr int64_t kMaxLegacySamples = int64_t(1) << 31;
+// Output buffers of legacy notes are bounded so that a runaway note (a grain
+// of hours, say) cannot take the machine's memory: 2^28 samples, 1 GiB,
+// some 50 minutes of stereo at 44100 Hz.
+constexpr int64_t kMaxLegacySamples = int64_t(1) << 28;
 
 LegacyNoteState* current() { return gContext.legacy; }
 
@@ -88,7 +90,12 @@ int addSamples(const float* samples, int n) {
   const int64_t begin = std::max<int64_t>(first, 0);  // nothing lands before the note's start
   const int64_t end = first + n;
   if (end <= begin) return n;
-  if (!reserveOutput(note, end - 1)) return 0;
+  if (!reserveOutput(note, end - 1)) {
+    // Writing on would only lose the rest of the note, frame by frame.
+    complain("the note writes past " + std::to_string(kMaxLegacySamples / note->channels) +
+             " frames, more than the engine holds for one note; it was dropped");
+    throw vemora::LegacyNoteAbort{};
+  }
   float* dst = note->buffer.data();
   for (int64_t s = begin; s < end; ++s) dst[s] += samples[s - first];
   note->highestSample = std::max(note->highestSample, end - 1);
@@ -202,6 +209,12 @@ double callLegacyFunction(const std::string& name, LegacyFunction fn, const std:
     result = fn(p.data(), int(args.size()), pp.data());
   } catch (const LegacyNoteAbort&) {
     *refused = true;
+  } catch (const std::bad_alloc&) {
+    // The note's output buffer (or the function's own arrays) could not be
+    // had: the note is dropped, the score goes on.
+    engine.report(MessageKind::Refusal, name, "not enough memory for this note; it was dropped");
+    *refused = true;
+    note.placementRefused = true;
   }
   gContext.legacy = nullptr;
   if (note.placementRefused) *refused = true;

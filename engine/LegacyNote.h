@@ -42,8 +42,9 @@ struct LegacyNoteState {
 
 // Calls a registered legacy function with the given arguments. On return,
 // when the function placed output, *written holds its note.
-// Returns the function's value; sets *refused when it called die or when
-// the engine refused to place it (and then *placementRefused too).
+// Returns the function's value; sets *refused when it called die, when the
+// engine refused to place it (and then *placementRefused too) and when it
+// ran out of memory.
 double callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args,
                           BufferedNote* written, bool* placedOutput, bool* refused, bool* placementRefused);
 

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "Note.h"
+
 namespace vemora {
 
-double pfieldValueAt(const PField& field, long frame, int noteFrames) {
-  if (!field.table || field.table->values.empty()) return field.value;
-  const std::vector<double>& values = field.table->values;
+double pfieldValueAt(double value, const TablePtr& table, long frame, int noteFrames) {
+  if (!table || table->values.empty()) return value;
+  const std::vector<double>& values = table->values;
   const size_t last = values.size() - 1;
   if (last == 0 || noteFrames <= 1 || frame <= 0) return values[0];
   if (frame >= noteFrames - 1) return values[last];
@@ -14,6 +16,21 @@ double pfieldValueAt(const PField& field, long frame, int noteFrames) {
   const size_t index = std::min(size_t(position), last - 1);
   const double fraction = position - double(index);
   return values[index] + (values[index + 1] - values[index]) * fraction;
+}
+
+PFieldList& PFieldList::operator=(std::vector<PField>&& fields) {
+  count = int(fields.size());
+  values = std::make_unique<double[]>(fields.size());
+  tables.reset();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    values[i] = fields[i].value;
+    if (fields[i].table) {
+      if (!tables) tables = std::make_unique<TablePtr[]>(fields.size());
+      tables[i] = std::move(fields[i].table);
+    }
+  }
+  fields.clear();
+  return *this;
 }
 
 }  // namespace vemora

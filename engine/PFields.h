@@ -7,6 +7,11 @@
 
 namespace vemora {
 
-double pfieldValueAt(const PField& field, long frame, int noteFrames);
+// value is the pfield's number, table its table or null.
+double pfieldValueAt(double value, const TablePtr& table, long frame, int noteFrames);
+
+inline double pfieldValueAt(const PField& field, long frame, int noteFrames) {
+  return pfieldValueAt(field.value, field.table, frame, noteFrames);
+}
 
 }  // namespace vemora

@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -32,9 +34,36 @@ std::string installedFolder() {
   return (exe.parent_path().parent_path() / VEMORA_PLUGIN_INSTALL_SUBDIR).string();
 }
 
+// A name is one file-name component of printable characters: a path, a
+// control character or an embedded NUL (which would cut the file name
+// short) could reach a file other than lib<name>.so on the search path.
 bool isPlainName(const std::string& name) {
-  return !name.empty() && name.find('/') == std::string::npos && name != "." &&
-         name.find("..") == std::string::npos;
+  if (name.empty() || name == "." || name.find("..") != std::string::npos) return false;
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20; });
+}
+
+// The name as it can be shown in a message: control characters escaped.
+std::string shown(const std::string& name) {
+  std::string text;
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+      text += escaped;
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+// dlerror starts with the file's name, which the message gives already.
+std::string loadFailure(const std::string& file) {
+  const char* error = dlerror();
+  std::string reason = error ? error : "unknown reason";
+  if (reason.compare(0, file.size() + 2, file + ": ") == 0) reason.erase(0, file.size() + 2);
+  return reason;
 }
 
 }  // namespace
@@ -54,9 +83,9 @@ std::vector<std::string> PluginLoader::searchPath() const {
   return all;
 }
 
-void* PluginLoader::open(const std::string& name) {
+PluginLoader::Opened PluginLoader::open(const std::string& name) {
   if (!isPlainName(name))
-    throw ScoreError("load: \"" + name + "\" is not a plug-in name (give the name alone, without a path)");
+    throw ScoreError("load: \"" + shown(name) + "\" is not a plug-in name (give the name alone, without a path)");
   std::string searched;
   for (const std::string& folder : searchPath()) {
     fs::path file = fs::path(folder) / ("lib" + name + ".so");
@@ -64,8 +93,9 @@ void* PluginLoader::open(const std::string& name) {
     std::error_code error;
     if (!fs::is_regular_file(file, error)) continue;
     void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) throw ScoreError("load: cannot open " + file.string() + ": " + dlerror());
-    return handle;
+    if (!handle)
+      throw ScoreError("load: " + file.string() + " cannot be loaded as a plug-in: " + loadFailure(file.string()));
+    return {handle, file.string()};
   }
   throw ScoreError("load: no plug-in named " + name + " (searched: " + searched + ")");
 }

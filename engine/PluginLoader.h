@@ -14,9 +14,13 @@ class PluginLoader {
   PluginLoader();
   void addFolder(const std::string& folder);
   std::vector<std::string> searchPath() const;
+  struct Opened {
+    void* handle;
+    std::string path;  // the file that was opened
+  };
   // Opens lib<name>.so; throws ScoreError when the name is not a plain name,
-  // no folder has it, or the file cannot be opened.
-  void* open(const std::string& name);
+  // no folder has it, or the file is not a shared library that can be loaded.
+  Opened open(const std::string& name);
 
  private:
   std::vector<std::string> addedFolders;

@@ -2,16 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace vemora {
 namespace {
-
-bool isIdentity(const std::vector<int>& channels, int count) {
-  if (int(channels.size()) != count) return false;
-  for (int c = 0; c < count; ++c)
-    if (channels[size_t(c)] != c) return false;
-  return true;
-}
 
 // Inserts after every element that starts no later, so that notes of one
 // start frame keep the order in which the score played them.
@@ -23,20 +17,58 @@ void insertInOrder(Queue& queue, Item item, Start start) {
   queue.insert(place, std::move(item));
 }
 
-}  // namespace
+bool startsEarlier(const std::unique_ptr<RealtimeNote>& a, const std::unique_ptr<RealtimeNote>& b) {
+  return a->start() < b->start();
+}
 
-void mixChunk(const float* chunk, int n, const std::vector<int>& outChannels, float* block,
-              int blockChannels) {
+// dst[i] += src[i] for count samples, four at a time where it can. Each sum
+// is the same single addition as one by one; only the loop is wider.
+void addSamples(float* __restrict dst, const float* __restrict src, size_t count) {
+  using Float4 = float __attribute__((vector_size(16)));
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    Float4 d0, d1, s0, s1;
+    std::memcpy(&d0, dst + i, sizeof d0);
+    std::memcpy(&d1, dst + i + 4, sizeof d1);
+    std::memcpy(&s0, src + i, sizeof s0);
+    std::memcpy(&s1, src + i + 4, sizeof s1);
+    d0 += s0;
+    d1 += s1;
+    std::memcpy(dst + i, &d0, sizeof d0);
+    std::memcpy(dst + i + 4, &d1, sizeof d1);
+  }
+  for (; i < count; ++i) dst[i] += src[i];
+}
+
+template <typename Channels>
+void mixFrames(const float* chunk, int n, const Channels& outChannels, bool inOrder, float* block,
+               int blockChannels) {
   const int noteChannels = int(outChannels.size());
-  if (isIdentity(outChannels, blockChannels)) {
-    const size_t count = size_t(n) * size_t(blockChannels);
-    for (size_t i = 0; i < count; ++i) block[i] += chunk[i];
+  if (inOrder && noteChannels == blockChannels) {
+    addSamples(block, chunk, size_t(n) * size_t(blockChannels));
     return;
   }
   for (int f = 0; f < n; ++f)
     for (int c = 0; c < noteChannels; ++c)
       block[size_t(f) * size_t(blockChannels) + size_t(outChannels[size_t(c)])] +=
           chunk[size_t(f) * size_t(noteChannels) + size_t(c)];
+}
+
+bool inOrder(const std::vector<int>& channels) {
+  for (size_t c = 0; c < channels.size(); ++c)
+    if (channels[c] != int(c)) return false;
+  return true;
+}
+
+}  // namespace
+
+void mixChunk(const float* chunk, int n, const ChannelList& outChannels, float* block, int blockChannels) {
+  mixFrames(chunk, n, outChannels, outChannels.inOrder(), block, blockChannels);
+}
+
+void mixChunk(const float* chunk, int n, const std::vector<int>& outChannels, float* block,
+              int blockChannels) {
+  mixFrames(chunk, n, outChannels, inOrder(outChannels), block, blockChannels);
 }
 
 bool Engine::Impl::runChunk(RealtimeNote& note, int n, int* runResult) {
@@ -46,18 +78,23 @@ bool Engine::Impl::runChunk(RealtimeNote& note, int n, int* runResult) {
   try {
     if (!note.configured) {
       note.configured = true;
-      note.state.chunkBuffer.assign(size_t(Instrument::RTBUFSAMPS) * size_t(inst.outChanCount), 0.0f);
       if (inst.configure() < 0) {
         report(MessageKind::Refusal, note.state.name, "the note could not be set up (out of memory); dropped");
         ok = false;
       }
     }
     if (ok) {
+      // One chunk buffer serves every note in turn; it grows (once, in
+      // practice) to a block of the widest note.
+      const size_t capacity = size_t(Instrument::RTBUFSAMPS) * size_t(inst.outChanCount);
+      if (chunkBuffer.size() < capacity) chunkBuffer.resize(capacity);
+      float* chunk = chunkBuffer.data();
       inst.chunkFrames = n;
-      inst.outBuffer = note.state.chunkBuffer.data();
+      inst.outBuffer = chunk;
       inst.outFramesAdded = 0;
       inst.outFramesCapacity = n;
-      std::fill_n(note.state.chunkBuffer.data(), size_t(n) * size_t(inst.outChanCount), 0.0f);
+      note.state.chunkBuffer = chunk;
+      std::fill_n(chunk, size_t(n) * size_t(inst.outChanCount), 0.0f);
       const int result = inst.run();
       if (runResult) *runResult = result;
       note.ranOnce = true;
@@ -78,9 +115,28 @@ Renderer::Renderer(Engine::Impl& engine)
     : engine(engine), block(size_t(engine.settings.blockFrames) * size_t(engine.settings.channels)) {}
 
 void Renderer::takeNotes() {
-  for (std::unique_ptr<RealtimeNote>& note : engine.pending)
-    insertInOrder(queued, std::move(note), [](const std::unique_ptr<RealtimeNote>& n) { return n->start(); });
-  engine.pending.clear();
+  std::vector<std::unique_ptr<RealtimeNote>>& incoming = engine.pending;
+  if (!incoming.empty()) {
+    if (!std::is_sorted(incoming.begin(), incoming.end(), startsEarlier))
+      std::stable_sort(incoming.begin(), incoming.end(), startsEarlier);
+    if (nextQueued == queued.size()) {
+      queued = std::move(incoming);
+      nextQueued = 0;
+    } else if (!startsEarlier(incoming.front(), queued.back())) {
+      queued.insert(queued.end(), std::make_move_iterator(incoming.begin()),
+                    std::make_move_iterator(incoming.end()));
+    } else {
+      // std::merge takes the earlier arrival first among notes of one start.
+      std::vector<std::unique_ptr<RealtimeNote>> merged;
+      merged.reserve(queued.size() - nextQueued + incoming.size());
+      std::merge(std::make_move_iterator(queued.begin() + std::ptrdiff_t(nextQueued)),
+                 std::make_move_iterator(queued.end()), std::make_move_iterator(incoming.begin()),
+                 std::make_move_iterator(incoming.end()), std::back_inserter(merged), startsEarlier);
+      queued = std::move(merged);
+      nextQueued = 0;
+    }
+    incoming.clear();
+  }
   for (BufferedNote& note : engine.buffered)
     insertInOrder(queuedBuffers, std::move(note), [](const BufferedNote& n) { return n.startFrame; });
   engine.buffered.clear();
@@ -93,9 +149,11 @@ int Renderer::renderBlock(int64_t endFrame, OutputSink& sink) {
   const int64_t horizon = blockStart + (frames > 0 ? blockFrames : 1);
   std::fill_n(block.data(), size_t(frames) * size_t(channels), 0.0f);
 
-  while (!queued.empty() && queued.front()->start() < horizon) {
-    active.push_back(std::move(queued.front()));
-    queued.pop_front();
+  while (nextQueued < queued.size() && queued[nextQueued]->start() < horizon)
+    active.push_back(std::move(queued[nextQueued++]));
+  if (nextQueued == queued.size() && !queued.empty()) {
+    std::vector<std::unique_ptr<RealtimeNote>>().swap(queued);  // every waiting note has started: let the list go
+    nextQueued = 0;
   }
   while (!queuedBuffers.empty() && queuedBuffers.front().startFrame < horizon) {
     activeBuffers.push_back(std::move(queuedBuffers.front()));
@@ -122,7 +180,7 @@ void Renderer::runNotes(int frames) {
       const int n = int(to - from);
       finished = !engine.runChunk(*note, n, nullptr);
       if (!finished) {
-        mixChunk(note->state.chunkBuffer.data(), n, note->state.outChannels,
+        mixChunk(note->state.chunkBuffer, n, note->state.outChannels,
                  block.data() + size_t(from - blockStart) * size_t(channels), channels);
         note->framesDone += n;
         finished = note->framesDone >= note->frames();

@@ -23,7 +23,9 @@ class Renderer {
   int renderBlock(int64_t endFrame, OutputSink& sink);
   int64_t position() const { return blockStart; }
   // No note waits or sounds.
-  bool idle() const { return queued.empty() && active.empty() && queuedBuffers.empty() && activeBuffers.empty(); }
+  bool idle() const {
+    return nextQueued == queued.size() && active.empty() && queuedBuffers.empty() && activeBuffers.empty();
+  }
 
  private:
   void runNotes(int frames);
@@ -32,13 +34,18 @@ class Renderer {
   Engine::Impl& engine;
   int64_t blockStart = 0;
   std::vector<float> block;
-  std::deque<std::unique_ptr<RealtimeNote>> queued;  // by start frame, in order of arrival
+  // By start frame, in order of arrival; queued[nextQueued] starts next. A
+  // score's notes usually arrive in order, and then the engine's list is
+  // taken over whole rather than copied.
+  std::vector<std::unique_ptr<RealtimeNote>> queued;
+  size_t nextQueued = 0;
   std::vector<std::unique_ptr<RealtimeNote>> active;
   std::deque<BufferedNote> queuedBuffers;
   std::vector<BufferedNote> activeBuffers;
 };
 
 // Adds n frames of a note's chunk into the output block, channel by channel.
+void mixChunk(const float* chunk, int n, const ChannelList& outChannels, float* block, int blockChannels);
 void mixChunk(const float* chunk, int n, const std::vector<int>& outChannels, float* block,
               int blockChannels);
 

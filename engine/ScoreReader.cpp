@@ -1,5 +1,7 @@
 #include "ScoreReader.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "Engine.h"
+#include "GenRoutines.h"
 #include "SoundOutput.h"
 
 namespace vemora {
@@ -19,6 +22,16 @@ constexpr const char* kTableType = "vemora.table";
 // The registry keeps math.randomseed so that set_option("seed=N") reseeds
 // even when the score has replaced or removed its own math table.
 constexpr const char* kRandomSeedKey = "vemora.randomseed";
+// The option that a score uses to bound its own steps; the reader keeps it,
+// the engine never sees it.
+constexpr const char* kStepOption = "max_score_steps";
+// Lua instructions between two looks at the step count: a look costs a C
+// call, and a runaway score overshoots its limit by at most this many.
+constexpr int kStepRun = 1000;
+
+// The reader that runs a state, kept in the state's extra space, which Lua
+// copies into every coroutine the score makes.
+ScoreReader*& readerSlot(lua_State* L) { return *static_cast<ScoreReader**>(lua_getextraspace(L)); }
 
 // The nearest Lua function on the stack is the score line that made the
 // call, even when the command was reached through pcall or another C function.
@@ -55,21 +68,6 @@ void pushFailure(lua_State* L, const char* command, const char* what) {
     lua_pushfstring(L, "%s: %s", command, what);
   }
   lua_concat(L, 2);
-}
-
-// lua_error longjmps, which must never skip a C++ destructor. Every command
-// does its work inside guarded(): an exception is caught here and the Lua
-// error is raised only once every C++ object of the call is gone.
-template <class Body>
-int guarded(lua_State* L, const char* command, Body&& body) {
-  try {
-    return body();
-  } catch (const std::exception& e) {
-    pushFailure(L, command, e.what());
-  } catch (...) {
-    pushFailure(L, command, "unknown failure");
-  }
-  return lua_error(L);
 }
 
 [[noreturn]] void badArgument(lua_State* L, int i, const std::string& name, const char* wanted) {
@@ -130,8 +128,21 @@ std::string optionKey(const std::string& option) {
   return first == std::string::npos ? std::string() : key.substr(first, last - first + 1);
 }
 
+// "max_score_steps=N": N from 0 (no limit of the score's own) up.
+long long stepLimitFrom(const std::string& value) {
+  char* end = nullptr;
+  errno = 0;
+  const long long steps = std::strtoll(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || errno == ERANGE || steps < 0)
+    throw ScoreError(std::string("set_option: ") + kStepOption + " must be a whole number from 0 to " +
+                     std::to_string(std::numeric_limits<long long>::max()) + ", not \"" + value + "\"");
+  return steps;
+}
+
+// The __gc of a tab() table. Resetting rather than destroying keeps a
+// second call harmless; an empty pointer holds nothing to release.
 int releaseTable(lua_State* L) {
-  static_cast<TablePtr*>(lua_touserdata(L, 1))->~TablePtr();
+  static_cast<TablePtr*>(lua_touserdata(L, 1))->reset();
   return 0;
 }
 
@@ -158,14 +169,97 @@ std::string scoreErrorText(lua_State* L, const std::string& path) {
   if (shortName != path + ":" && message.compare(0, shortName.size(), shortName) == 0) {
     message = path + ":" + message.substr(shortName.size());
   }
+  // Some failures carry no position (a binary chunk, an error object that
+  // is no text, error(..., 0)); the message still names the score.
+  if (message.find(path) == std::string::npos) message = path + ": " + message;
   return message;
+}
+
+// Lua runs finalizers (__gc) with hooks off, so a finalizer would run beyond
+// the step count: a score may not set one. An object is marked for
+// finalization only if its metatable holds __gc (whatever its value) when it
+// is set, so refusing such metatables here leaves no way to add one later.
+int setMetatableWithoutFinalizer(lua_State* L) {
+  if (lua_type(L, 2) == LUA_TTABLE) {
+    lua_pushliteral(L, "__gc");
+    const bool hasFinalizer = lua_rawget(L, 2) != LUA_TNIL;
+    lua_pop(L, 1);
+    if (hasFinalizer) return luaL_error(L, "setmetatable: a score cannot set __gc finalizers");
+  }
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
+  return lua_gettop(L);
+}
+
+// Lua's xpcall with the message handler guarded: the error of a score past
+// its step limit is raised from the count hook, where hooks are off, so the
+// score's handler would run unbounded then. Past the limit the message goes
+// back as it is. Yields pass through, as with Lua's own xpcall.
+int finishProtectedCall(lua_State* L, int status, lua_KContext resultsBase) {
+  if (status != LUA_OK && status != LUA_YIELD) {
+    lua_pushboolean(L, 0);
+    lua_pushvalue(L, -2);
+    return 2;
+  }
+  return lua_gettop(L) - int(resultsBase);
 }
 
 }  // namespace
 
 struct ScoreReader::Commands {
+  static int handleUnlessPastLimit(lua_State* L) {
+    const Budget& budget = readerSlot(L)->budget;
+    const long long limit = budget.stepLimit();
+    if (limit > 0 && budget.steps >= limit) return 1;
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 1);
+    return 1;
+  }
+
+  static int xpcall(lua_State* L) {
+    const int n = lua_gettop(L);
+    luaL_checktype(L, 2, LUA_TFUNCTION);
+    lua_pushvalue(L, 2);
+    lua_pushcclosure(L, handleUnlessPastLimit, 1);
+    lua_replace(L, 2);
+    lua_pushboolean(L, 1);  // the first result when the call succeeds
+    lua_pushvalue(L, 1);
+    lua_rotate(L, 3, 2);  // true and the function go below the arguments
+    const int status = lua_pcallk(L, n - 2, LUA_MULTRET, 2, 2, finishProtectedCall);
+    return finishProtectedCall(L, status, 2);
+  }
+
   static ScoreReader& reader(lua_State* L) {
     return *static_cast<ScoreReader*>(lua_touserdata(L, lua_upvalueindex(1)));
+  }
+
+  // lua_error longjmps, which must never skip a C++ destructor. Every command
+  // does its work inside guarded(): an exception is caught here and the Lua
+  // error is raised only once every C++ object of the call is gone. While the
+  // body runs, Lua allocations cannot fail and no Lua code runs, so nothing
+  // in it raises a Lua error of its own.
+  template <class Body>
+  static int guarded(lua_State* L, const char* command, Body&& body) {
+    ScoreReader& r = reader(L);
+    ++r.budget.lifted;
+    try {
+      const int results = body();
+      --r.budget.lifted;
+      return results;
+    } catch (const std::exception& e) {
+      try {
+        r.failure = e.what();
+      } catch (...) {
+        r.failure.clear();
+      }
+    } catch (...) {
+      r.failure = "unknown failure";
+    }
+    pushFailure(L, command, r.failure.c_str());
+    --r.budget.lifted;
+    return lua_error(L);
   }
 
   // Tells the engine which score line the next call comes from, so that its
@@ -221,6 +315,12 @@ struct ScoreReader::Commands {
       if (top == 0) throw ScoreError("give at least one option, such as \"sr=48000\"");
       for (int i = 1; i <= top; ++i) {
         const std::string option = text(L, i, "option");
+        const size_t equals = option.find('=');
+        if (equals != std::string::npos && option.compare(0, equals, kStepOption) == 0) {
+          // The reader's own option: allowed at any point of the score.
+          reader(L).budget.ownStepLimit = stepLimitFrom(option.substr(equals + 1));
+          continue;
+        }
         Engine& engine = engineAt(L);
         engine.setOption(option);
         if (optionKey(option) == "seed") reseed(L, static_cast<lua_Integer>(engine.settings().seed));
@@ -252,10 +352,14 @@ struct ScoreReader::Commands {
         } else {
           continue;
         }
+        // rawset: a __newindex that the score put on _G must not run here.
+        lua_pushglobaltable(L);
+        lua_pushstring(L, name.c_str());
         lua_pushlightuserdata(L, &reader(L));
         lua_pushstring(L, name.c_str());
         lua_pushcclosure(L, call, 2);
-        lua_setglobal(L, name.c_str());
+        lua_rawset(L, -3);
+        lua_pop(L, 1);
       }
       return 0;
     });
@@ -267,7 +371,10 @@ struct ScoreReader::Commands {
       const int routine = wholeInt(L, 2, "gen number");
       const long long size = whole(L, 3, "size");
       const std::vector<double> args = numbersFrom(L, 4);
+      ScoreReader& r = reader(L);
+      r.tableFits(size, args.size());
       engineAt(L).makeTable(slot, routine, size, args);
+      r.chargeTable(size, args.size());
       return 0;
     });
   }
@@ -277,7 +384,10 @@ struct ScoreReader::Commands {
       const int routine = wholeInt(L, 1, "gen number");
       const long long size = whole(L, 2, "size");
       const std::vector<double> args = numbersFrom(L, 3);
+      ScoreReader& r = reader(L);
+      r.tableFits(size, args.size());
       TablePtr table = engineAt(L).makePFieldTable(routine, size, args);
+      r.chargeTable(size, args.size());
       new (lua_newuserdatauv(L, sizeof(TablePtr), 0)) TablePtr(std::move(table));
       luaL_setmetatable(L, kTableType);
       return 1;
@@ -317,9 +427,104 @@ struct ScoreReader::Commands {
 
 void ScoreReader::LuaCloser::operator()(lua_State* L) const { lua_close(L); }
 
-ScoreReader::ScoreReader(Engine& engine) : engine(engine), lua(luaL_newstate()) {
+long long ScoreReader::Budget::stepLimit() const {
+  if (ceiling.steps > 0 && ownStepLimit > 0) return std::min(ceiling.steps, ownStepLimit);
+  return ceiling.steps > 0 ? ceiling.steps : ownStepLimit;
+}
+
+void* ScoreReader::allocate(void* ud, void* block, size_t oldSize, size_t newSize) {
+  Budget& budget = *static_cast<Budget*>(ud);
+  if (!block) oldSize = 0;  // then it tells the kind of object, not a size
+  if (newSize == 0) {
+    std::free(block);
+    budget.luaBytes -= oldSize;
+    return nullptr;
+  }
+  const size_t limit = budget.memoryLimit();
+  if (newSize > oldSize && limit > 0 && budget.lifted == 0) {
+    const size_t used = budget.luaBytes + budget.tableBytes;
+    if (used >= limit || newSize - oldSize > limit - used) {
+      budget.memoryRefused = true;
+      return nullptr;  // Lua raises "not enough memory"
+    }
+  }
+  void* moved = std::realloc(block, newSize);
+  if (moved) budget.luaBytes = budget.luaBytes - oldSize + newSize;
+  return moved;
+}
+
+namespace {
+
+int nextStepRun(long long limit, long long steps) {
+  if (limit <= 0 || limit - steps >= kStepRun) return kStepRun;
+  return int(std::max(1LL, limit - steps));
+}
+
+}  // namespace
+
+// The count hook: every thread of the score (coroutines inherit the hook)
+// adds the instructions it ran. Past the limit the hook fails on every
+// further instruction, so a pcall in the score cannot keep it going.
+void ScoreReader::countSteps(lua_State* L, lua_Debug*) {
+  Budget& budget = readerSlot(L)->budget;
+  budget.steps += lua_gethookcount(L);
+  const long long limit = budget.stepLimit();
+  if (limit <= 0 || budget.steps < limit) {
+    lua_sethook(L, countSteps, LUA_MASKCOUNT, nextStepRun(limit, budget.steps));
+    return;
+  }
+  lua_sethook(L, countSteps, LUA_MASKCOUNT, 1);
+  ++budget.lifted;
+  lua_Debug here;
+  if (lua_getstack(L, 0, &here) && lua_getinfo(L, "Sl", &here) && here.currentline > 0) {
+    lua_pushfstring(L, "%s:%d: ", sourceName(here), here.currentline);
+  } else {
+    lua_pushliteral(L, "");
+  }
+  lua_pushfstring(L, "the score ran more than %I steps, its limit (%s); it may be caught in an endless loop",
+                  static_cast<LUAI_UACINT>(limit), kStepOption);
+  lua_concat(L, 2);
+  --budget.lifted;
+  lua_error(L);
+}
+
+void ScoreReader::tableFits(long long size, size_t argumentCount) const {
+  // A size the engine refuses costs nothing; its own message says why.
+  if (size < 1 || size > kMaxTableSize) return;
+  const long long limit = budget.stepLimit();
+  const long long work = size * static_cast<long long>(std::max<size_t>(1, argumentCount));
+  if (limit > 0 && work > limit - std::min(limit, budget.steps)) {
+    throw ScoreError("a table of " + std::to_string(size) + " entries from " + std::to_string(argumentCount) +
+                     " arguments would take the score past its limit of " + std::to_string(limit) + " steps (" +
+                     kStepOption + ")");
+  }
+  const size_t bytes = size_t(size) * sizeof(double);
+  const size_t memoryLimit = budget.memoryLimit();
+  const size_t used = budget.luaBytes + budget.tableBytes;
+  if (memoryLimit > 0 && (used >= memoryLimit || bytes > memoryLimit - used)) {
+    throw ScoreError("a table of " + std::to_string(size) + " entries would take the score past its memory limit of " +
+                     std::to_string(memoryLimit) + " bytes");
+  }
+}
+
+void ScoreReader::chargeTable(long long size, size_t argumentCount) {
+  budget.steps += size * static_cast<long long>(std::max<size_t>(1, argumentCount));
+  budget.tableBytes += size_t(size) * sizeof(double);
+}
+
+ScoreReader::ScoreReader(Engine& engine, ScoreLimits limits) : engine(engine) {
+  budget.ceiling = limits;
+  budget.lifted = 1;  // until the score itself runs
+  lua.reset(lua_newstate(allocate, &budget));
   if (!lua) throw std::bad_alloc();
   lua_State* L = lua.get();
+  readerSlot(L) = this;
+  lua_atpanic(L, [](lua_State* state) -> int {
+    const char* message = lua_tostring(state, -1);
+    std::fprintf(stderr, "vemora: Lua failed outside the score: %s\n", message ? message : "(no message)");
+    std::fflush(stderr);
+    return 0;  // Lua aborts the process
+  });
 
   static const luaL_Reg libraries[] = {
       {LUA_GNAME, luaopen_base},       {LUA_COLIBNAME, luaopen_coroutine}, {LUA_STRLIBNAME, luaopen_string},
@@ -333,6 +538,11 @@ ScoreReader::ScoreReader(Engine& engine) : engine(engine), lua(luaL_newstate()) 
     lua_pushnil(L);
     lua_setglobal(L, fileReader);
   }
+  lua_getglobal(L, "setmetatable");
+  lua_pushcclosure(L, setMetatableWithoutFinalizer, 1);
+  lua_setglobal(L, "setmetatable");
+  lua_pushcfunction(L, Commands::xpcall);
+  lua_setglobal(L, "xpcall");
 
   lua_getglobal(L, LUA_MATHLIBNAME);
   lua_getfield(L, -1, "randomseed");
@@ -342,9 +552,13 @@ ScoreReader::ScoreReader(Engine& engine) : engine(engine), lua(luaL_newstate()) 
   // every run.
   Commands::reseed(L, static_cast<lua_Integer>(engine.settings().seed));
 
+  // __metatable hides the metatable from getmetatable and setmetatable: a
+  // score that could reach __gc could release a table twice, or never.
   luaL_newmetatable(L, kTableType);
   lua_pushcfunction(L, releaseTable);
   lua_setfield(L, -2, "__gc");
+  lua_pushliteral(L, "tab");
+  lua_setfield(L, -2, "__metatable");
   lua_pop(L, 1);
 
   static const luaL_Reg commands[] = {
@@ -363,9 +577,31 @@ ScoreReader::ScoreReader(Engine& engine) : engine(engine), lua(luaL_newstate()) 
   }
 }
 
-ScoreReader::~ScoreReader() = default;
+ScoreReader::~ScoreReader() {
+  // Closing the state releases the tab() tables through their finalizers;
+  // the reader must still be whole then, so the state goes first.
+  lua.reset();
+}
 
 void ScoreReader::run(const std::string& path) {
+  budget.lifted = 0;  // the parser's memory counts too
+  const int status = luaL_loadfilex(lua.get(), path.c_str(), "t");
+  runChunk(status, path);
+}
+
+void ScoreReader::runText(const std::string& text, const std::string& path) {
+  // As luaL_loadfilex reads a file: a UTF-8 byte-order mark and a first
+  // line starting with # are skipped, the line's newline kept so that line
+  // numbers stay the file's.
+  size_t from = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  if (from < text.size() && text[from] == '#') from = std::min(text.find('\n', from), text.size());
+  const std::string chunkName = "@" + path;
+  budget.lifted = 0;
+  const int status = luaL_loadbufferx(lua.get(), text.data() + from, text.size() - from, chunkName.c_str(), "t");
+  runChunk(status, path);
+}
+
+void ScoreReader::runChunk(int status, const std::string& path) {
   scoreFolder = std::filesystem::path(path).parent_path().string();
 
   // Messages after the score (the render's) belong to no score line.
@@ -375,10 +611,21 @@ void ScoreReader::run(const std::string& path) {
   } locationReset{engine};
 
   lua_State* L = lua.get();
-  int status = luaL_loadfilex(L, path.c_str(), "t");
-  if (status == LUA_OK) status = lua_pcall(L, 0, 0, 0);
+  if (status == LUA_OK) {
+    lua_sethook(L, countSteps, LUA_MASKCOUNT, nextStepRun(budget.stepLimit(), budget.steps));
+    status = lua_pcall(L, 0, 0, 0);
+  }
+  // From here on no allocation may fail: the calls below are not protected.
+  budget.lifted = 1;
   if (status != LUA_OK) {
-    std::string message = scoreErrorText(L, path);
+    std::string message;
+    if (status == LUA_ERRMEM && budget.memoryRefused) {
+      message = path + ": the score took more than its memory limit of " + std::to_string(budget.memoryLimit()) +
+                " bytes";
+      lua_pop(L, 1);
+    } else {
+      message = scoreErrorText(L, path);
+    }
     lua_settop(L, 0);
     throw ScoreError(message);
   }

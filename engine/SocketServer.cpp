@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -55,10 +56,11 @@ class FileSink : public OutputSink {
 };
 
 struct Connection {
-  int fd = -1;
+  int fd = -1;  // -1: bytes handed in through receive()
   int number = 0;
   size_t filled = 0;
   long records = 0;
+  bool ended = false;  // a malformed record ended it
   std::unique_ptr<unsigned char[]> buffer{new unsigned char[SCOREWIRE_RECORD_BYTES]};
 };
 
@@ -89,11 +91,12 @@ struct SocketServer::Impl {
   int nextConnection = 1;
   int handled = 0;
   std::vector<Connection> connections;
+  std::map<int, Connection> socketless;
 
   std::string outputPath;
   std::string outputSample;
-  std::unique_ptr<SoundFileWriter> writer;
-  std::unique_ptr<FileSink> sink;
+  std::unique_ptr<SoundFileWriter> writer;  // null when settings.openOutput made the sink
+  std::unique_ptr<OutputSink> sink;
   Clock::time_point streamStart;
   bool failed = false;
 
@@ -108,13 +111,18 @@ struct SocketServer::Impl {
     std::fprintf(stderr, "vemora: connection %d: %s\n", connection.number, text.c_str());
   }
 
-  bool streaming() const { return writer != nullptr; }
+  bool streaming() const { return sink != nullptr; }
 
   void startStream() {
-    const std::string path = outputPath.empty() ? resolve(settings.defaultOutput) : outputPath;
-    writer = std::make_unique<SoundFileWriter>(path, outputFormatFor(path, outputSample),
-                                               engine.settings().channels, engine.settings().sampleRate);
-    sink = std::make_unique<FileSink>(*writer);
+    if (settings.openOutput) {
+      sink = settings.openOutput();
+      if (!sink) throw ScoreError("the output could not be opened");
+    } else {
+      const std::string path = outputPath.empty() ? resolve(settings.defaultOutput) : outputPath;
+      writer = std::make_unique<SoundFileWriter>(path, outputFormatFor(path, outputSample),
+                                                 engine.settings().channels, engine.settings().sampleRate);
+      sink = std::make_unique<FileSink>(*writer);
+    }
     engine.openStream(*sink);
     streamStart = Clock::now();
   }
@@ -143,7 +151,8 @@ struct SocketServer::Impl {
     if (name == "rtinput") {
       engine.setInput(resolve(texts[0]));
     } else if (name == "rtoutput") {
-      if (streaming()) throw ScoreError("rtoutput: the output is already open (" + writer->path() + ")");
+      if (streaming())
+        throw ScoreError("rtoutput: the output is already open" + (writer ? " (" + writer->path() + ")" : ""));
       const std::string path = resolve(texts[0]);
       const std::string sample = texts.size() > 1 ? texts[1] : "";
       outputFormatFor(path, sample);  // refuses a bad name or format now
@@ -161,11 +170,12 @@ struct SocketServer::Impl {
   void runNumbers(const sockdata& record) {
     const std::string name = record.name;
     std::vector<double> p(size_t(record.n_args));
-    std::memcpy(p.data(), &record.data, sizeof(double) * p.size());
+    if (!p.empty()) std::memcpy(p.data(), &record.data, sizeof(double) * p.size());  // data() may be null
     if (name == "gen") {
       if (p.size() < 3) throw ScoreError("gen: give the slot, the routine number and the size");
       for (size_t i = 0; i < 3; ++i)
-        if (!std::isfinite(p[i]) || std::fabs(p[i]) > double(std::numeric_limits<int>::max()))
+        if (!std::isfinite(p[i]) || std::fabs(p[i]) > double(std::numeric_limits<int>::max()) ||
+            p[i] != std::trunc(p[i]))
           throw ScoreError("gen: the slot, routine number and size must be whole numbers");
       engine.makeTable(int(p[0]), int(p[1]), static_cast<long long>(p[2]),
                        std::vector<double>(p.begin() + 3, p.end()));
@@ -180,9 +190,7 @@ struct SocketServer::Impl {
     }
   }
 
-  void handleRecord(Connection& connection) {
-    sockdata record;
-    std::memcpy(&record, connection.buffer.get(), sizeof record);
+  void handleRecord(Connection& connection, const sockdata& record) {
     ++connection.records;
     ++handled;
     catchUp();  // the note starts from the moment it arrives
@@ -199,20 +207,16 @@ struct SocketServer::Impl {
     engine.setScoreLocation("");
   }
 
-  // Reads what has arrived; returns false when the connection must close.
-  bool readFrom(Connection& connection) {
-    for (;;) {
-      const ssize_t n = read(connection.fd, connection.buffer.get() + connection.filled,
-                             SCOREWIRE_RECORD_BYTES - connection.filled);
-      if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-      if (n == 0) {
-        if (connection.filled > 0)
-          complain(connection, "closed inside a record (" + std::to_string(connection.filled) + " of " +
-                                   std::to_string(SCOREWIRE_RECORD_BYTES) + " bytes); the partial record was dropped");
-        return false;
-      }
-      connection.filled += size_t(n);
-      if (connection.filled < SCOREWIRE_RECORD_BYTES) continue;
+  // Adds bytes that arrived on a connection and handles each record they
+  // complete. Returns false when a malformed record ends the connection.
+  bool take(Connection& connection, const unsigned char* bytes, size_t size) {
+    while (size > 0) {
+      const size_t n = std::min(size, SCOREWIRE_RECORD_BYTES - connection.filled);
+      std::memcpy(connection.buffer.get() + connection.filled, bytes, n);
+      connection.filled += n;
+      bytes += n;
+      size -= n;
+      if (connection.filled < SCOREWIRE_RECORD_BYTES) break;
       connection.filled = 0;
       sockdata record;
       std::memcpy(&record, connection.buffer.get(), sizeof record);
@@ -221,7 +225,28 @@ struct SocketServer::Impl {
         complain(connection, "malformed record: " + reason + "; closing the connection");
         return false;
       }
-      handleRecord(connection);
+      handleRecord(connection, record);
+    }
+    return true;
+  }
+
+  void reportCut(const Connection& connection) {
+    if (connection.filled > 0)
+      complain(connection, "closed inside a record (" + std::to_string(connection.filled) + " of " +
+                               std::to_string(SCOREWIRE_RECORD_BYTES) + " bytes); the partial record was dropped");
+  }
+
+  // Reads what has arrived; returns false when the connection must close.
+  bool readFrom(Connection& connection) {
+    unsigned char chunk[SCOREWIRE_RECORD_BYTES];
+    for (;;) {
+      const ssize_t n = read(connection.fd, chunk, sizeof chunk);
+      if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+      if (n == 0) {
+        reportCut(connection);
+        return false;
+      }
+      if (!take(connection, chunk, size_t(n))) return false;
     }
   }
 
@@ -252,15 +277,18 @@ struct SocketServer::Impl {
       if (!engine.streamIdle())
         std::fprintf(stderr, "vemora: notes still sounding %d s after the stop were cut\n", kStopTailSeconds);
       engine.closeStream();
-      writer->commit();
-      const double seconds = double(writer->framesWritten()) / engine.settings().sampleRate;
-      std::printf("vemora: wrote %s (%.3f s, %d records, %d notes played, %d refused)\n", writer->path().c_str(),
-                  seconds, handled, engine.notesPlayed(), engine.notesRefused());
-      std::fflush(stdout);
+      if (writer) {
+        writer->commit();
+        const double seconds = double(writer->framesWritten()) / engine.settings().sampleRate;
+        std::printf("vemora: wrote %s (%.3f s, %d records, %d notes played, %d refused)\n", writer->path().c_str(),
+                    seconds, handled, engine.notesPlayed(), engine.notesRefused());
+        std::fflush(stdout);
+      }
     } catch (const std::exception& error) {
       std::fprintf(stderr, "vemora: %s\n", error.what());
       failed = true;
     }
+    sink.reset();
     writer.reset();
   }
 };
@@ -268,6 +296,9 @@ struct SocketServer::Impl {
 SocketServer::SocketServer(Engine& engine, ServerSettings settings) : impl(new Impl(engine, std::move(settings))) {}
 
 SocketServer::~SocketServer() {
+  // Never served to the end (or never served): the engine must not keep
+  // writing into a sink that goes away with the server.
+  if (impl->streaming()) impl->engine.closeStream();
   for (Connection& connection : impl->connections) close(connection.fd);
   if (impl->listenFd >= 0) close(impl->listenFd);
   for (int fd : impl->wakePipe)
@@ -303,6 +334,21 @@ void SocketServer::stop() {
 }
 
 int SocketServer::recordsHandled() const { return impl->handled; }
+
+bool SocketServer::receive(int connection, const void* bytes, size_t size) {
+  Connection& c = impl->socketless[connection];
+  c.number = connection;
+  if (c.ended) return false;
+  if (!impl->take(c, static_cast<const unsigned char*>(bytes), size)) c.ended = true;
+  return !c.ended;
+}
+
+void SocketServer::hangUp(int connection) {
+  auto it = impl->socketless.find(connection);
+  if (it == impl->socketless.end()) return;
+  if (!it->second.ended) impl->reportCut(it->second);
+  impl->socketless.erase(it);
+}
 
 int SocketServer::serve() {
   gWakeFd = impl->wakePipe[1];

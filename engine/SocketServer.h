@@ -7,16 +7,24 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace vemora {
 
 class Engine;
+class OutputSink;
 
 struct ServerSettings {
   int socketNumber = 0;
   std::string defaultOutput;  // used when no rtoutput record names one
   std::string baseFolder;     // relative paths in records resolve against it
+  // Where the stream goes once the first note arrives. Empty: a sound file
+  // at the path that rtoutput named (or defaultOutput). rtoutput records are
+  // checked either way.
+  std::function<std::unique_ptr<OutputSink>()> openOutput;
 };
 
 class SocketServer {
@@ -36,6 +44,15 @@ class SocketServer {
   void stop();
 
   int recordsHandled() const;
+
+  // The record path without a socket: bytes as they would arrive on the
+  // given connection (any number, split anywhere; the numbers are apart
+  // from those of socket connections). Each whole record is checked and
+  // run. Returns false once a malformed record has ended the connection;
+  // later bytes for it are ignored. hangUp ends the connection as a close
+  // does, reporting a record cut short.
+  bool receive(int connection, const void* bytes, size_t size);
+  void hangUp(int connection);
 
  private:
   struct Impl;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <sstream>
 #include <utility>
 
 namespace vemora {
@@ -34,6 +35,19 @@ struct FileDescriptor {
 
 [[noreturn]] void refuse(const std::string& path, const std::string& reason) {
   throw SoundFileError("rtinput: cannot open \"" + path + "\": " + reason);
+}
+
+// libsndfile reads a WAV or AIFF file whose sound data ends before its
+// header says as far as it goes, and notes in its log that the data chunk
+// ("data" or "SSND") "should be" shorter.
+bool cutShort(SNDFILE* file) {
+  char log[16384] = {};
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);)
+    if ((line.rfind("data", 0) == 0 || line.rfind("SSND", 0) == 0) && line.find("should be") != std::string::npos)
+      return true;
+  return false;
 }
 
 // Zeros the frames of [startFrame, startFrame + frameCount) that lie outside
@@ -198,7 +212,7 @@ class FileSoundInput final : public SoundInput {
 
 }  // namespace
 
-std::unique_ptr<SoundInput> openSoundInput(const std::string& path) {
+std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string* warning) {
   // Opening the descriptor ourselves gives the system's own reason for a
   // missing or unreadable file, and lets fstat refuse what libsndfile would
   // misreport (a folder) or block on (a FIFO with no writer, hence O_NONBLOCK).
@@ -220,6 +234,9 @@ std::unique_ptr<SoundInput> openSoundInput(const std::string& path) {
     refuse(path, "the file's header gives no channels, sampling rate or length");
   if (!info.seekable) refuse(path, "libsndfile cannot seek in it, and notes need random access");
   sf_command(file.get(), SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+  if (warning && cutShort(file.get()))
+    *warning = "\"" + path + "\" is cut short (its header promises more sound than the file holds): its " +
+               std::to_string(info.frames) + " frames are read, then silence";
   return std::make_unique<FileSoundInput>(std::move(descriptor), std::move(file), info, path);
 }
 

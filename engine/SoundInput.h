@@ -27,7 +27,9 @@ class SoundInput {
 };
 
 // Opens a sound file; throws SoundFileError naming the file and the reason.
-std::unique_ptr<SoundInput> openSoundInput(const std::string& path);
+// A file that can be read but is damaged (cut short) opens, and *warning
+// (when given) says what is wrong with it.
+std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string* warning = nullptr);
 std::unique_ptr<SoundInput> memorySoundInput(std::vector<float> interleaved, int channels,
                                              double sampleRate, std::string name = "memory");
 

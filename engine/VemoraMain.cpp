@@ -4,10 +4,12 @@
 
 #include <CLI/CLI.hpp>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,9 +35,58 @@ struct CommandLine {
   std::string sampleFormat;
   std::vector<std::string> pluginPaths;
   bool quiet = false;
+  long long maxScoreSteps = 0;  // 0: no limit
 };
 
 void printError(const std::string& text) { std::fprintf(stderr, "vemora: %s\n", text.c_str()); }
+
+// A stop asked for while a file renders. The handler only notes the signal;
+// the render looks after every block and gives up, and giving up removes
+// the temporary file. Outside the render the signals act as usual: a score
+// stuck in a loop still ends at once, and nothing is on disk yet then.
+volatile std::sig_atomic_t gStopSignal = 0;
+
+void noteStopSignal(int signal) { gStopSignal = signal; }
+
+struct Interrupted {
+  int signal;
+};
+
+// Catches SIGINT and SIGTERM while it lives. Each is caught once: a second
+// one acts as usual, which still ends a render stuck inside an instrument.
+class StopSignals {
+ public:
+  StopSignals() {
+    struct sigaction action {};
+    action.sa_handler = noteStopSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &oldInt);
+    sigaction(SIGTERM, &action, &oldTerm);
+  }
+  ~StopSignals() {
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  void throwIfStopped() const {
+    if (gStopSignal != 0) throw Interrupted{gStopSignal};
+  }
+
+ private:
+  struct sigaction oldInt {};
+  struct sigaction oldTerm {};
+};
+
+const char* signalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    default: return "a signal";
+  }
+}
 
 // Next to the score, with its name: examples/demo.lua renders to examples/demo.wav.
 std::string defaultOutputFor(const std::string& scorePath) {
@@ -104,7 +155,9 @@ int render(const CommandLine& options) {
   vemora::Engine engine;
   for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
 
-  vemora::ScoreReader reader(engine);
+  vemora::ScoreLimits limits;
+  limits.steps = options.maxScoreSteps;
+  vemora::ScoreReader reader(engine, limits);
   reader.run(options.score);
 
   if (engine.notesPlayed() == 0) {
@@ -120,12 +173,19 @@ int render(const CommandLine& options) {
 
   std::optional<ProgressLine> progress;
   if (!options.quiet && isatty(STDERR_FILENO)) progress.emplace(engine.settings().sampleRate);
+  const StopSignals stopSignals;
   const vemora::RenderReport report =
-      engine.renderToFile(path, sample, [&progress](int64_t done, int64_t inAll) {
+      engine.renderToFile(path, sample, [&progress, &stopSignals](int64_t done, int64_t inAll) {
+        stopSignals.throwIfStopped();
         if (progress) progress->show(done, inAll);
       });
   progress.reset();
   if (!options.quiet) printReport(report);
+  // A float file keeps values beyond full scale, but not values that are no
+  // number at all: the writer put 0 for NaN and full scale for infinity.
+  if (!report.integerFormat && report.clippedSamples > 0)
+    printError(report.path + ": " + std::to_string(report.clippedSamples) +
+               " samples were NaN or infinite; they were written as 0 (NaN) or full scale (infinite)");
   return report.notesRefused > 0 ? kSomeRefused : kSuccess;
 }
 
@@ -187,6 +247,9 @@ int serveSocket(int argc, char** argv) {
 }
 
 int execute(int argc, char** argv) {
+  // Past a file size limit a write should fail and be reported, with the
+  // temporary file removed, rather than end the program where it stands.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (isSocketMode(argc, argv)) {
     try {
       return serveSocket(argc, argv);
@@ -214,6 +277,11 @@ int execute(int argc, char** argv) {
       ->allow_extra_args(false)  // one folder per --plugin-path, never the score
       ->type_name("DIR");
   app.add_flag("-q,--quiet", options.quiet, "Print no progress line and no closing report");
+  app.add_option("--max-score-steps", options.maxScoreSteps,
+                 "Stop a score that runs more than N steps (Lua instructions, and table entries filled; "
+                 "0, the default: no limit); the score may set a lower one with set_option(\"max_score_steps=N\")")
+      ->check(CLI::Range(0LL, std::numeric_limits<long long>::max()))
+      ->type_name("N");
 
   try {
     app.parse(argc, argv);
@@ -229,6 +297,10 @@ int execute(int argc, char** argv) {
 
   try {
     return render(options);
+  } catch (const Interrupted& stop) {
+    printError(std::string("interrupted by ") + signalName(stop.signal) +
+               "; the render was stopped and nothing written");
+    return 128 + stop.signal;
   } catch (const std::exception& e) {
     printError(e.what());
   } catch (...) {

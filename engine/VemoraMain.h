@@ -23,7 +23,9 @@ class Vemora {
 //        [--plugin-path DIR]... score.lua
 //
 // Exit status: 0 when every note played and the file was written; 2 when the
-// file was written but some notes were refused; 1 when nothing was written.
+// file was written but some notes were refused; 1 when nothing was written;
+// 128 + the signal's number when SIGINT or SIGTERM stopped the render (the
+// file's temporary removed, nothing written).
 // run() returns normally only for status 0 and ends the process with
 // std::exit otherwise, after everything it made has been released.
 class VemoraMain : public Vemora {

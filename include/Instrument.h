@@ -93,10 +93,20 @@ class MMPrint {
   static char* mm_print_ptr;
 };
 
+// Runs once per frame in most instruments: the members are read once into
+// locals (the stores into the chunk could otherwise force them to be read
+// again), and a stereo frame, the common case, is added without a loop.
 inline int Instrument::rtaddout(const float* frame) {
-  if (outFramesAdded >= outFramesCapacity) return 0;
-  float* dst = outBuffer + outFramesAdded * outChanCount;
-  for (int c = 0; c < outChanCount; ++c) dst[c] += frame[c];
-  ++outFramesAdded;
-  return outChanCount;
+  const int added = outFramesAdded;
+  if (added >= outFramesCapacity) return 0;
+  const int channels = outChanCount;
+  float* dst = outBuffer + static_cast<ptrdiff_t>(added) * channels;
+  if (channels == 2) {
+    dst[0] += frame[0];
+    dst[1] += frame[1];
+  } else {
+    for (int c = 0; c < channels; ++c) dst[c] += frame[c];
+  }
+  outFramesAdded = added + 1;
+  return channels;
 }

@@ -182,4 +182,216 @@ TEST_F(ScoreReaderTest, MathRandomRepeatsForAGivenSeed) {
   EXPECT_EQ(draws("local m = math\nmath = nil\nset_option('seed=7')\nmath = m"), seven);
 }
 
+
+// Runs score text through runText with limits; returns the error, "" when none.
+std::string runLimited(Engine& engine, const std::string& text, ScoreLimits limits,
+                       const std::string& path = "/scores/limited.lua") {
+  ScoreReader reader(engine, limits);
+  try {
+    reader.runText(text, path);
+  } catch (const ScoreError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST_F(ScoreReaderTest, StepLimitEndsRunawayScoresAtTheirLine) {
+  const struct {
+    const char* score;
+    int line;  // 0: the line is not checked (coroutine.wrap adds its own)
+  } cases[] = {
+      {"local x = 0\nwhile true do\n  x = x + 1\nend\n", 3},
+      // Each pcall catches the error, yet the loop around it fails too.
+      {"while true do\n  pcall(function() while true do end end)\nend\n", 0},
+      {"while true do\n  xpcall(function() while true do end end, function() while true do end end)\nend\n", 0},
+      // The coroutine was made before the limit was set.
+      {"local co = coroutine.wrap(function() while true do end end)\nset_option('max_score_steps=10000')\nco()\n", 0},
+      {"local t = {3, 1, 2}\ntable.sort(t, function(a, b) while true do end end)\n", 2},
+      {"local function f() return f() end\nf()\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.score);
+    ScoreLimits limits;
+    limits.steps = 10000;
+    const std::string error = runLimited(*makeEngine(), c.score, limits);
+    EXPECT_NE(error.find("the score ran more than 10000 steps, its limit (max_score_steps)"), std::string::npos)
+        << error;
+    if (c.line > 0) {
+      EXPECT_EQ(error.rfind("/scores/limited.lua:" + std::to_string(c.line) + ": ", 0), 0u) << error;
+    }
+  }
+}
+
+TEST_F(ScoreReaderTest, ScoreSetsItsOwnStepLimitBelowTheReaders) {
+  const std::string loop = "\nfor i = 1, 100000 do end\n";
+  const struct {
+    long long ceiling;
+    const char* option;
+    const char* error;  // "" when the loop must finish
+  } cases[] = {
+      {0, "max_score_steps=0", ""},
+      {0, "max_score_steps=5000", "ran more than 5000 steps"},
+      {1000000, "max_score_steps=5000", "ran more than 5000 steps"},
+      // A score cannot raise the limit it was given.
+      {5000, "max_score_steps=1000000000", "ran more than 5000 steps"},
+      {5000, "max_score_steps=0", "ran more than 5000 steps"},
+      {0, "max_score_steps=-1", "set_option: max_score_steps must be a whole number from 0 to 9223372036854775807, not \"-1\""},
+      {0, "max_score_steps=", "not \"\""},
+      {0, "max_score_steps=1e6", "not \"1e6\""},
+      {0, "max_score_steps=99999999999999999999", "not \"99999999999999999999\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.option) + " under " + std::to_string(c.ceiling));
+    ScoreLimits limits;
+    limits.steps = c.ceiling;
+    const std::string error = runLimited(*makeEngine(), "set_option('" + std::string(c.option) + "')" + loop, limits);
+    if (*c.error == '\0') {
+      EXPECT_EQ(error, "");
+    } else {
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+  }
+
+  // The step option belongs to the reader: unlike the engine's options it may
+  // follow the first note.
+  const std::string path = writeScore(R"(load("PAN")
+PAN(0, 0, 0.01, 1, 0, 0, 0.5)
+set_option("max_score_steps=100000")
+assert(not pcall(set_option, "sr=48000"))
+)");
+  auto engine = makeEngine();
+  EXPECT_EQ(run(*engine, path), "");
+  EXPECT_EQ(engine->notesPlayed(), 1);
+}
+
+TEST_F(ScoreReaderTest, StepsAreCountedAndAScoreWithinItsLimitRuns) {
+  auto engine = makeEngine();
+  ScoreLimits limits;
+  limits.steps = 200000;
+  ScoreReader reader(*engine, limits);
+  ASSERT_NO_THROW(reader.runText("local n = 0\nfor i = 1, 10000 do n = n + i end\nassert(n == 50005000)\n", "a.lua"));
+  // Each turn of the loop takes a few instructions: far more than 10000 and
+  // far fewer than the limit.
+  EXPECT_GT(reader.stepsTaken(), 10000);
+  EXPECT_LT(reader.stepsTaken(), 100000);
+}
+
+TEST_F(ScoreReaderTest, TablesCountAgainstTheLimits) {
+  const struct {
+    ScoreLimits limits;
+    const char* score;
+    const char* error;
+  } cases[] = {
+      // 100000 entries, 3 arguments: 300000 steps.
+      {{200000, 0}, "gen(1, 10, 100000, 1, 0.5, 0.25)", "gen: a table of 100000 entries from 3 arguments would take "
+                                                          "the score past its limit of 200000 steps (max_score_steps)"},
+      {{400000, 0}, "gen(1, 10, 100000, 1, 0.5, 0.25)\ngen(2, 10, 100000, 1, 0.5, 0.25)", "limited.lua:2: gen: "},
+      {{0, 1 << 20}, "local t = tab(7, 200000, 0, 1, 1)", "tab: a table of 200000 entries would take the score past "
+                                                          "its memory limit of 1048576 bytes"},
+      // A size the engine refuses anyway costs nothing: its own message says why.
+      {{1000, 1 << 20}, "gen(1, 7, 1e12, 0, 1, 1)", "gen: gen 7: table size 1000000000000 is too large"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.score);
+    const std::string error = runLimited(*makeEngine(), c.score, c.limits);
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+  }
+  // Within the limits the tables are made.
+  auto engine = makeEngine();
+  EXPECT_EQ(runLimited(*engine, "gen(1, 10, 1000, 1, 0.5)\nlocal t = tab(7, 1000, 0, 1, 1)", {6000, 1 << 20}), "");
+}
+
+TEST_F(ScoreReaderTest, MemoryLimitEndsRunawayGrowth) {
+  ScoreLimits limits;
+  limits.memoryBytes = 8 << 20;
+  const std::string expected = "/scores/limited.lua: the score took more than its memory limit of 8388608 bytes";
+  for (const char* score : {"local t = {}\nfor i = 1, 1e8 do t[i] = i end\n",
+                            "local s = string.rep('x', 100000000)\n",
+                            "local s = 'x'\nwhile true do s = s .. s end\n"}) {
+    SCOPED_TRACE(score);
+    EXPECT_EQ(runLimited(*makeEngine(), score, limits), expected);
+  }
+  // A score may catch the failure; what it let go of is free again.
+  auto engine = makeEngine();
+  EXPECT_EQ(runLimited(*engine, R"(
+assert(not pcall(string.rep, "x", 100000000))
+local ok = pcall(function() local t = {} for i = 1, 1e8 do t[i] = i end end)
+assert(not ok)
+collectgarbage()
+load("PAN")
+assert(PAN(0, 0, 0.01, 1, 0, 0, 0.5))
+)", limits),
+            "");
+  EXPECT_EQ(engine->notesPlayed(), 1);
+}
+
+TEST_F(ScoreReaderTest, TextRunsAsTheFileWould) {
+  const struct {
+    std::string text;
+    const char* error;
+  } cases[] = {
+      // A first line starting with # is skipped, its line still counted.
+      {"#!/usr/bin/env vemora\nerror('stop')\n", "/scores/text.lua:2: stop"},
+      {"\xEF\xBB\xBF" "error('stop')\n", "/scores/text.lua:1: stop"},
+      {"\xEF\xBB\xBF#!vemora\n\nerror('stop')\n", "/scores/text.lua:3: stop"},
+      // Compiled chunks are refused: they could break Lua itself.
+      {"\x1bLua\x54\x00", "attempt to load a binary chunk (mode is 't')"},
+      {std::string("local s = 'a") + '\0' + "b'\nassert(#s == 3)\nerror('stop')\n", "/scores/text.lua:3: stop"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string error = runLimited(*makeEngine(), c.text, {}, "/scores/text.lua");
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+  }
+  // Relative paths resolve against the folder of the path given.
+  const fs::path input = dir / "in.wav";
+  SoundFileWriter writer(input.string(), outputFormatFor(input.string(), "16"), 1, 44100);
+  writer.write(std::vector<float>(441, 0.0f).data(), 441);
+  writer.commit();
+  auto engine = makeEngine();
+  ScoreReader reader(*engine);
+  ASSERT_NO_THROW(reader.runText("rtinput('in.wav')\nrtoutput('out.wav')\n", (dir / "score.lua").string()));
+  EXPECT_EQ(reader.outputPath(), (dir / "out.wav").string());
+}
+
+TEST_F(ScoreReaderTest, ScoreCannotReachTheEngineBehindItsBack) {
+  // The tab() table's metatable is hidden: no second release, no lost one.
+  // A metatable on _G does not run when load defines the instrument.
+  const std::string path = writeScore(R"(
+local t = tab(2, 2, 1, 2)
+assert(getmetatable(t) == "tab")
+assert(not pcall(setmetatable, t, {}))
+setmetatable(_G, {__newindex = function() error("no new globals") end})
+load("PAN")
+assert(PAN(0, 0, 0.01, 1, 0, 0, t))
+)");
+  auto engine = makeEngine();
+  EXPECT_EQ(run(*engine, path), "");
+  EXPECT_EQ(engine->notesPlayed(), 1);
+}
+
+TEST_F(ScoreReaderTest, ScoreCannotSetFinalizers) {
+  // Finalizers run with Lua's hooks off, out of reach of the step limit.
+  ScoreLimits limits;
+  limits.steps = 100000;
+  for (const char* metatable : {"{__gc = function() while true do end end}", "{__gc = false}"}) {
+    SCOPED_TRACE(metatable);
+    const std::string error = runLimited(*makeEngine(), std::string("setmetatable({}, ") + metatable + ")", limits);
+    EXPECT_NE(error.find("/scores/limited.lua:1: setmetatable: a score cannot set __gc finalizers"), std::string::npos)
+        << error;
+  }
+  // A __gc added afterwards never runs, and other metatables work as usual.
+  EXPECT_EQ(runLimited(*makeEngine(), R"(
+local mt = {__index = function(t, k) return k .. "!" end}
+local object = setmetatable({}, mt)
+assert(object.hey == "hey!")
+mt.__gc = function() while true do end end
+object = nil
+collectgarbage()
+collectgarbage()
+)",
+                       limits),
+            "");
+}
+
 }  // namespace

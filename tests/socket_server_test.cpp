@@ -251,3 +251,115 @@ TEST(SocketServer, ProgramStartedAndStoppedByTheClient) {
   fs::remove(program);
   fs::remove_all(folder);
 }
+
+namespace {
+
+// Keeps what the stream renders, for a server that writes no file.
+class KeptFrames : public OutputSink {
+ public:
+  explicit KeptFrames(std::vector<float>* frames) : frames(frames) {}
+  void write(const float* interleaved, int count) override { frames->insert(frames->end(), interleaved, interleaved + count); }
+
+ private:
+  std::vector<float>* frames;
+};
+
+sockdata numbersRecord(const char* name, std::vector<double> values) {
+  sockdata record;
+  std::memset(&record, 0, sizeof record);
+  std::strcpy(record.name, name);
+  record.n_args = int(values.size());
+  for (size_t i = 0; i < values.size(); ++i) record.data.p[i] = values[i];
+  return record;
+}
+
+sockdata textRecord(const char* name, const char* text) {
+  sockdata record;
+  std::memset(&record, 0, sizeof record);
+  std::strcpy(record.name, name);
+  record.n_args = 1;
+  std::strcpy(record.data.text[0], text);
+  return record;
+}
+
+struct SocketlessServer {
+  std::unique_ptr<Engine> engine;
+  std::unique_ptr<SocketServer> server;
+  std::vector<float> frames;
+
+  SocketlessServer() {
+    EngineSettings settings;
+    settings.sampleRate = 8000;
+    settings.channels = 1;
+    settings.blockFrames = 80;
+    engine = vemora::testing::makeEngine(settings);
+    ServerSettings serverSettings;
+    serverSettings.openOutput = [this] { return std::make_unique<KeptFrames>(&frames); };
+    server = std::make_unique<SocketServer>(*engine, serverSettings);
+  }
+};
+
+}  // namespace
+
+TEST(SocketServer, RecordsSplitAnywhereAreTakenWhole) {
+  std::vector<unsigned char> stream;
+  for (const sockdata& record : {textRecord("load", "FRAMEPROBE"), numbersRecord("FRAMEPROBE", {0.0, 0.05, 0.0}),
+                                 numbersRecord("FRAMEPROBE", {0.5, 0.05, 0.0})}) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
+    stream.insert(stream.end(), bytes, bytes + sizeof record);
+  }
+  for (const size_t piece : {size_t(1), size_t(7), size_t(100), size_t(8295), size_t(8296), size_t(8297), stream.size()}) {
+    SCOPED_TRACE(piece);
+    SocketlessServer s;
+    for (size_t at = 0; at < stream.size(); at += piece)
+      ASSERT_TRUE(s.server->receive(1, stream.data() + at, std::min(piece, stream.size() - at)));
+    EXPECT_EQ(s.server->recordsHandled(), 3);
+    EXPECT_EQ(s.engine->notesPlayed(), 2);
+    // The stream went to the host's sink: both notes' first frames hold 1.
+    while (!s.engine->streamIdle()) s.engine->renderStreamBlock();
+    EXPECT_EQ(noteStarts(s.frames).size(), 2u);
+  }
+}
+
+TEST(SocketServer, MalformedOrCutRecordsEndOnlyTheirConnection) {
+  SocketlessServer s;
+  sockdata bad = numbersRecord("FRAMEPROBE", {});
+  bad.n_args = 1025;
+  const sockdata load = textRecord("load", "FRAMEPROBE");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(s.server->receive(1, &bad, sizeof bad));
+  EXPECT_FALSE(s.server->receive(1, &load, sizeof load));  // the connection has ended
+  EXPECT_TRUE(s.server->receive(2, &load, sizeof load));
+  EXPECT_TRUE(s.server->receive(3, &load, 10));
+  s.server->hangUp(3);
+  s.server->hangUp(2);  // between records: nothing to report
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("connection 1: malformed record: n_args 1025 is outside 0 to 1024; closing the connection"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("connection 3: closed inside a record (10 of 8296 bytes)"), std::string::npos) << err;
+  EXPECT_EQ(err.find("connection 2: closed"), std::string::npos) << err;
+  EXPECT_EQ(s.server->recordsHandled(), 1);
+}
+
+TEST(SocketServer, NumericRecordsWithBadCountsOrTableNumbersAreRefused) {
+  const struct {
+    sockdata record;
+    const char* complaint;
+  } cases[] = {
+      {numbersRecord("NOSUCH", {}), "unknown command \"NOSUCH\""},
+      {numbersRecord("gen", {}), "gen: give the slot, the routine number and the size"},
+      {numbersRecord("gen", {1, 7, 1.5, 0, 1, 1}), "gen: the slot, routine number and size must be whole numbers"},
+      {numbersRecord("gen", {1, 7, std::nan(""), 0, 1, 1}), "must be whole numbers"},
+      {numbersRecord("gen", {1, 7, 3e9, 0, 1, 1}), "must be whole numbers"},
+      {numbersRecord("gen", {1, 7, 1e9, 0, 1, 1}), "gen 7: table size 1000000000 is too large"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.complaint);
+    SocketlessServer s;
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(s.server->receive(1, &c.record, sizeof c.record));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(c.complaint), std::string::npos) << err;
+  }
+}

@@ -172,3 +172,24 @@ TEST_F(VemoraProgramTest, HelpAndVersionExitWithZero) {
 }
 
 }  // namespace
+
+TEST_F(VemoraProgramTest, MaxScoreStepsEndsAnEndlessScore) {
+  writeScore(std::string(kVoice) + "PAN(0, 0, 0.1, 1, 0, 0, 0.5)\nlocal n = 0\nwhile true do n = n + 1 end\n");
+  const Outcome stopped = run("--max-score-steps 100000 score.lua");
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.err,
+            "vemora: score.lua:5: the score ran more than 100000 steps, its limit (max_score_steps); it may be caught "
+            "in an endless loop\n");
+  EXPECT_FALSE(fs::exists(work / "score.wav"));
+
+  // Within the limit the score renders; a limit must be a whole number from 0.
+  writeScore(std::string(kVoice) + "PAN(0, 0, 0.1, 1, 0, 0, 0.5)\nfor i = 1, 1000 do end\n");
+  EXPECT_EQ(run("--max-score-steps 100000 score.lua").status, 0);
+  EXPECT_TRUE(fs::exists(work / "score.wav"));
+  for (const char* bad : {"-1", "many", "1.5"}) {
+    SCOPED_TRACE(bad);
+    const Outcome refused = run(std::string("--max-score-steps ") + bad + " score.lua");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(startsWith(refused.err, "vemora: --max-score-steps: ")) << refused.err;
+  }
+}

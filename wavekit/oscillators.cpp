@@ -9,16 +9,56 @@
 
 namespace {
 
-// Phase in [0, len) as a float. The fast path is the common case; the slow
-// path also absorbs phases a caller set by hand, huge increments and NaN.
-inline float wrapPhase(double phase, int len) {
+// Phase in [0, len) as a float: fmod into the table, then rounded. A phase
+// that has just stepped past either end, the usual case, needs no fmod: in
+// [len, 2 len) fmod gives phase - len, and that subtraction is exact; in
+// (-len, 0) it gives the phase itself (at -len itself it gives -0.0).
+[[gnu::noinline]] float wrapPhase(double phase, int len) {
   if (!(phase >= 0.0 && phase < len)) {
-    phase = std::fmod(phase, static_cast<double>(len));
-    if (phase < 0.0) phase += len;
+    if (phase >= len && phase < 2.0 * len) {
+      phase -= len;
+    } else if (phase < 0.0 && phase > -static_cast<double>(len)) {
+      phase += len;
+    } else {
+      phase = std::fmod(phase, static_cast<double>(len));
+      if (phase < 0.0) phase += len;
+    }
   }
   // Rounding to float can carry a phase just below len up to len itself.
   const float stored = static_cast<float>(phase);
   return stored >= 0.0f && stored < static_cast<float>(len) ? stored : 0.0f;
+}
+
+// The common step of oscil and oscili, which run once per frame: the phase
+// stored by the last call lies inside the table (wrapPhase would hand it back
+// unchanged), and so does its sum with si. That sum is taken in float: the
+// double sum rounded to float is the float sum (a double holds more than
+// twice a float's precision, so rounding twice gives what rounding once
+// does), and when that float lies inside the table so did the double. The
+// tests compare with float(len), the bound wrapPhase puts on what it stores;
+// as the float nearest len it leaves no float between itself and len, so
+// they also answer whether the phase lies below len. When either test
+// fails, the *Wrapped forms below do the whole step in double.
+inline bool insideTable(float phase, int len) { return phase >= 0.0f && phase < static_cast<float>(len); }
+
+[[gnu::noinline]] float oscilWrapped(float amp, float si, double* t, int len, float* phs) {
+  const float phase = wrapPhase(*phs, len);
+  const float out = static_cast<float>(amp * t[static_cast<int>(phase)]);
+  *phs = wrapPhase(static_cast<double>(phase) + si, len);
+  return out;
+}
+
+inline double interpolate(const double* t, int len, float phase) {
+  const int k = static_cast<int>(phase);
+  const int next = k + 1 == len ? 0 : k + 1;
+  return t[k] + (t[next] - t[k]) * (static_cast<double>(phase) - k);
+}
+
+[[gnu::noinline]] float osciliWrapped(float amp, float si, double* t, int len, float* phs) {
+  const float phase = wrapPhase(*phs, len);
+  const double value = interpolate(t, len, phase);
+  *phs = wrapPhase(static_cast<double>(phase) + si, len);
+  return static_cast<float>(amp * value);
 }
 
 inline int toIncrement(double increment) {
@@ -35,20 +75,30 @@ constexpr int kMaxFixedPointLength = 32767;
 
 float oscil(float amp, float si, double* t, int len, float* phs) {
   if (t == nullptr || len <= 0) return 0.0f;
-  const float phase = wrapPhase(*phs, len);
-  const float out = static_cast<float>(amp * t[static_cast<int>(phase)]);
-  *phs = wrapPhase(static_cast<double>(phase) + si, len);
-  return out;
+  const float phase = *phs;
+  if (insideTable(phase, len)) {
+    const float next = phase + si;
+    if (insideTable(next, len)) {
+      const float out = static_cast<float>(amp * t[static_cast<int>(phase)]);
+      *phs = next;
+      return out;
+    }
+  }
+  return oscilWrapped(amp, si, t, len, phs);
 }
 
 float oscili(float amp, float si, double* t, int len, float* phs) {
   if (t == nullptr || len <= 0) return 0.0f;
-  const float phase = wrapPhase(*phs, len);
-  const int k = static_cast<int>(phase);
-  const int next = k + 1 == len ? 0 : k + 1;
-  const double value = t[k] + (t[next] - t[k]) * (static_cast<double>(phase) - k);
-  *phs = wrapPhase(static_cast<double>(phase) + si, len);
-  return static_cast<float>(amp * value);
+  const float phase = *phs;
+  if (insideTable(phase, len)) {
+    const float next = phase + si;
+    if (insideTable(next, len)) {
+      const double value = interpolate(t, len, phase);
+      *phs = next;
+      return static_cast<float>(amp * value);
+    }
+  }
+  return osciliWrapped(amp, si, t, len, phs);
 }
 
 Ooscili::Ooscili(float srate, float freq, double* table, int length)

@@ -1,5 +1,6 @@
 #include "PAN.h"
 
+#include <climits>
 #include <cmath>
 #include <new>
 
@@ -10,6 +11,15 @@ namespace {
 // Bits 3, 5 and 6: amplitude, pan law and pan may change during the note.
 constexpr unsigned kDynamicFields = (1u << 3) | (1u << 5) | (1u << 6);
 
+// The channel pfield truncated toward zero. Values no int can hold (and NaN)
+// become -1, which the channel check refuses, so the conversion is always
+// defined.
+int channelOf(double value) {
+  const double channel = std::trunc(value);
+  if (!(channel >= double(INT_MIN) && channel <= double(INT_MAX))) return -1;
+  return int(channel);
+}
+
 }  // namespace
 
 PAN::PAN() : ctrlCountdown(0), prevPan(-1.0f), inBuffer(nullptr), panCurve(nullptr) {}
@@ -18,7 +28,7 @@ PAN::~PAN() { delete[] inBuffer; }
 
 int PAN::init(double p[], int n_args) {
   nargs = n_args;
-  inChannel = nargs > 4 ? int(p[4]) : 0;
+  inChannel = nargs > 4 ? channelOf(p[4]) : 0;
   if (rtsetoutput(float(p[0]), float(p[2]), this) == -1) return -1;
   if (rtsetinput(float(p[1]), this) == -1) return -1;
   if (outChanCount != 2) return die("PAN", "Output must be stereo.");

@@ -14,8 +14,10 @@ namespace {
 constexpr const char* kName = "gravy";
 constexpr int kInput = 0;
 constexpr int kOutput = 1;
-// bgetin and baddout count samples in an int.
-constexpr double kMaxArraySamples = double(INT_MAX);
+// bgetin and baddout count samples in an int, and the engine holds at most
+// 2^28 samples (1 GiB) of a legacy note's output: a grain's arrays stay
+// within that too, so an absurd window is refused before it takes gigabytes.
+constexpr double kMaxArraySamples = double(1 << 28);
 
 int clampToInt(double value) {
   if (!(value > double(INT_MIN))) return value != value ? 0 : INT_MIN;

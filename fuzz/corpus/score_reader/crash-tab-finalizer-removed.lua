@@ -1,0 +1,4 @@
+local t = tab(2, 2, 1, 2)
+getmetatable(t).__gc = nil
+t = nil
+collectgarbage()

@@ -1,0 +1,9 @@
+-- The pitch curve named by p4 was never made.
+-- exit: 1
+-- stderr: score.lua:{line}: FAUXGLIDE: Unable to load pitch curve!
+-- stderr: vemora: the score played no notes; nothing written
+rtinput("mono.wav")
+load("FAUXGLIDE")
+gen(1, 7, 100, 1, 100, 1)
+gen(2, 2, 1, 0)
+FAUXGLIDE(0, 0, 0.5, 1, 5)  -- @

@@ -1,0 +1,9 @@
+-- FAUXGLIDE needs at least five pfields.
+-- exit: 1
+-- stderr: score.lua:{line}: FAUXGLIDE: Wrong number of args.
+-- stderr: vemora: the score played no notes; nothing written
+rtinput("mono.wav")
+load("FAUXGLIDE")
+gen(1, 7, 100, 1, 100, 1)
+gen(2, 2, 1, 0)
+FAUXGLIDE(0, 0, 0.5, 1)  -- @

@@ -1,0 +1,16 @@
+-- A grain of 10^9 seconds: the note is dropped when it writes past what the
+-- engine holds for one note, not after hours and gigabytes. (64 channels
+-- bring that bound near, so the case runs quickly.)
+-- exit: 1
+-- stderr: score.lua:{line}: flurry: the note writes past 4194304 frames, more than the engine holds for one note; it was dropped
+-- stderr: vemora: the score played no notes; nothing written
+set_option("channels=64")
+load("flurry")
+gen(1, 7, 100, 1, 100, 1)
+gen(2, 7, 1000, 0, 1000, 1)
+gen(3, 7, 1000, 0, 1000, 1)
+gen(4, 7, 1000, 0, 1000, 0)
+gen(5, 7, 1000, 0, 1000, 1)
+gen(6, 10, 1024, 1, 0.3)
+gen(8, 20, 1024, 2)
+flurry(0, 0.5, 0.25, 0.1, 0.02,  0, 0, 0.3, 1,  0, 0, 0.3, 1,  0.05, 1e9, 0.1, 1,  0.01, 0.02, 0.03, 1,  0, 0.5, 1, 1,  0, 0.5, 1, 1,  200, 300, 400, 2,  800, 1000, 1500, 2,  7)  -- @

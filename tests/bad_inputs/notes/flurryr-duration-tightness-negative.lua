@@ -1,0 +1,9 @@
+-- A negative tightness for the grain duration: no draw could end.
+-- exit: 1
+-- stderr: score.lua:{line}: FLURRYR: The grain duration tightness -1.000000 is negative: no draw could ever end.
+-- stderr: vemora: the score played no notes; nothing written
+load("FLURRYR")
+gen(1, 7, 100, 1, 100, 1)
+gen(2, 10, 1024, 1)
+gen(3, 20, 1024, 2)
+FLURRYR(0, 0.5, 0.3, 0.05,  0, 0.5, 1, 1,  0.02, 0.035, 0.05, -1,  0.3, 0.5, 0.7, 1,  7.00, 7.07, 8.00, 2,  0, 1)  -- @

@@ -1,0 +1,9 @@
+-- A grain period of 0: grains without end.
+-- exit: 1
+-- stderr: score.lua:{line}: FLURRYR: A grain rate of 0.000000 seconds per grain is shorter than one frame.
+-- stderr: vemora: the score played no notes; nothing written
+load("FLURRYR")
+gen(1, 7, 100, 1, 100, 1)
+gen(2, 10, 1024, 1)
+gen(3, 20, 1024, 2)
+FLURRYR(0, 0.5, 0.3, 0,  0, 0.5, 1, 1,  0, 0, 0, 2,  0.3, 0.5, 0.7, 1,  7.00, 7.07, 8.00, 2,  0, 1)  -- @

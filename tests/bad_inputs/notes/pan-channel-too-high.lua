@@ -1,0 +1,7 @@
+-- Channel 1 of a mono input.
+-- exit: 1
+-- stderr: score.lua:{line}: PAN: You asked for channel 1 of a 1-channel file.
+-- stderr: vemora: the score played no notes; nothing written
+rtinput("mono.wav")
+load("PAN")
+PAN(0, 0, 0.5, 1, 1, 0, 0.5)  -- @

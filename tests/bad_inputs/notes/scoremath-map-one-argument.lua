@@ -1,0 +1,5 @@
+-- map with one argument.
+-- exit: 1
+-- stderr: vemora: score.lua:{line}: map: map takes 3 arguments (value, low, high) or 5 (value, inLow, inHigh, outLow, outHigh); this call gave 1.
+load("scoremath")
+local x = map(0.5)  -- @

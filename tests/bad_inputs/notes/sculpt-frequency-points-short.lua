@@ -1,0 +1,9 @@
+-- Four points played from a table of two frequencies.
+-- exit: 0
+-- stderr: score.lua:{line}: SCULPT: The note plays 4 points but table 3 holds 2; its last entry is held.
+load("SCULPT")
+gen(1, 7, 100, 1, 100, 1)
+gen(2, 10, 1024, 1)
+gen(3, 2, 2, 440, 550)
+gen(4, 2, 4, 1, 0.8, 0.6, 0.4)
+SCULPT(0, 0.1, 0.5, 4, 0.5)  -- @

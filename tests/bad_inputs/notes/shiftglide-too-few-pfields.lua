@@ -1,0 +1,9 @@
+-- SHIFTGLIDE needs at least five pfields.
+-- exit: 1
+-- stderr: score.lua:{line}: SHIFTGLIDE: Wrong number of args.
+-- stderr: vemora: the score played no notes; nothing written
+rtinput("mono.wav")
+load("SHIFTGLIDE")
+gen(1, 7, 100, 1, 100, 1)
+gen(2, 2, 1, 0)
+SHIFTGLIDE(0, 0, 0.5, 1)  -- @

@@ -1,0 +1,5 @@
+-- The score named on the command line is not there.
+-- command: missing.lua
+-- output: missing.wav
+-- exit: 1
+-- stderr: vemora: cannot open missing.lua: No such file or directory

@@ -1,0 +1,5 @@
+-- A folder given as the score.
+-- command: folder.wav
+-- output: folder.wav
+-- exit: 1
+-- stderr: vemora: cannot read folder.wav: Is a directory

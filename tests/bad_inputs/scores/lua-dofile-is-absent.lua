@@ -1,0 +1,4 @@
+-- Nor run other files.
+-- exit: 1
+-- stderr: vemora: score.lua:{line}: attempt to call a nil value (global 'dofile')
+dofile("mono.wav")  -- @

@@ -1,0 +1,3 @@
+-- A score that plays nothing writes nothing.
+-- exit: 1
+-- stderr: vemora: the score played no notes; nothing written

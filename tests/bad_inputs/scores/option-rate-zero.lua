@@ -1,0 +1,4 @@
+-- A rate of 0.
+-- exit: 1
+-- stderr: vemora: score.lua:{line}: set_option: sr must be a whole number from 1000 to 768000, not "0"
+set_option("sr=0")  -- @

@@ -1,0 +1,6 @@
+-- An instrument given a function for a pfield.
+-- exit: 1
+-- stderr: vemora: score.lua:{line}: PAN: argument 4 (p3) must be a number or a table made by tab(), not a function
+rtinput("mono.wav")
+load("PAN")
+PAN(0, 0, 0.5, print, 0, 0, 0.5)  -- @
