@@ -1,0 +1,2 @@
+setmetatable({}, {__gc = function() while true do end end})
+collectgarbage()
