@@ -4,9 +4,9 @@
 # link libFuzzer itself. Other compilers leave the targets out.
 if(VEMORA_FUZZ)
   if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
-                        -fno-sanitize-recover=undefined)
-    add_link_options(-fsanitize=address,undefined)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined,float-cast-overflow -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined,float-cast-overflow)
+    add_link_options(-fsanitize=address,undefined,float-cast-overflow)
   else()
     message(WARNING "VEMORA_FUZZ needs clang (configure with CC=clang CXX=clang++); the fuzz targets are left out")
     set(VEMORA_FUZZ OFF)
