@@ -1,5 +1,6 @@
 // The Instrument base class and the calls through which a real-time note
 // places itself, reads its input and reads its pfields.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -150,7 +151,10 @@ int rtsetinput(float inskip, Instrument* inst) {
     }
   }
   picked.source = input;
-  picked.frame = int64_t(std::floor(double(inskip) * Instrument::SR + 0.5));
+  // A start far past any input reads silence all the same; holding it at
+  // 2^62 frames keeps the cursor, and what reads advance it by, countable.
+  constexpr double kFarPastAnyInput = 4611686018427387904.0;  // 2^62
+  picked.frame = int64_t(std::min(std::floor(double(inskip) * Instrument::SR + 0.5), kFarPastAnyInput));
   if (picked.channels.empty()) {
     inst->inChanCount = input->channels();
   } else {

@@ -1,0 +1,6 @@
+load("PAN")
+rtinput("sounds/voice.wav")
+pcall(P, tab(7, 4, 0, 1, 1))
+pcall(gen, 1, config, "PAN", "out9")
+pcall(loa)
+pcall(PAN, 1, 1e30+0, 0, 0.5)
