@@ -312,6 +312,7 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
     ++impl->refused;
   } else if (placed) {
     ++impl->played;
+    impl->legacySamplesWritten += int64_t(written.frames.size());
     impl->buffered.push_back(std::move(written));
   }
   return result;
@@ -361,6 +362,8 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
 }
 
 int64_t Engine::scoreFrames() const { return impl->endFrame(); }
+
+int64_t Engine::legacySamplesWritten() const { return impl->legacySamplesWritten; }
 
 void Engine::openStream(OutputSink& sink) {
   impl->activate();

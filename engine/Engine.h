@@ -140,6 +140,9 @@ class Engine {
   RenderReport renderToFile(const std::string& path, const std::string& sampleText = "",
                             const std::function<void(int64_t, int64_t)>& progress = {});
   int64_t scoreFrames() const;  // frames from 0 to the end of the last note
+  // Samples that legacy notes have written since the engine began (a score
+  // reader counts them against its limits).
+  int64_t legacySamplesWritten() const;
 
   // Live rendering, for a session whose notes arrive while it plays (the
   // socket server). While a stream is open, a note's start time counts from

@@ -419,7 +419,12 @@ struct ScoreReader::Commands {
       for (int i = 1, top = lua_gettop(L); i <= top; ++i) {
         args.push_back(number(L, i, ("p" + std::to_string(i - 1)).c_str()));
       }
-      lua_pushnumber(L, engineAt(L).callFunction(name, args));
+      Engine& engine = engineAt(L);
+      reader(L).noteFits();
+      const int64_t before = engine.legacySamplesWritten();
+      const double value = engine.callFunction(name, args);
+      reader(L).chargeNoteSamples(engine.legacySamplesWritten() - before);
+      lua_pushnumber(L, value);
       return 1;
     });
   }
@@ -442,7 +447,7 @@ void* ScoreReader::allocate(void* ud, void* block, size_t oldSize, size_t newSiz
   }
   const size_t limit = budget.memoryLimit();
   if (newSize > oldSize && limit > 0 && budget.lifted == 0) {
-    const size_t used = budget.luaBytes + budget.tableBytes;
+    const size_t used = budget.heldBytes();
     if (used >= limit || newSize - oldSize > limit - used) {
       budget.memoryRefused = true;
       return nullptr;  // Lua raises "not enough memory"
@@ -500,9 +505,39 @@ void ScoreReader::tableFits(long long size, size_t argumentCount) const {
   }
   const size_t bytes = size_t(size) * sizeof(double);
   const size_t memoryLimit = budget.memoryLimit();
-  const size_t used = budget.luaBytes + budget.tableBytes;
+  const size_t used = budget.heldBytes();
   if (memoryLimit > 0 && (used >= memoryLimit || bytes > memoryLimit - used)) {
     throw ScoreError("a table of " + std::to_string(size) + " entries would take the score past its memory limit of " +
+                     std::to_string(memoryLimit) + " bytes");
+  }
+}
+
+// Past a limit no further note is written, even when the score catches the
+// refusal and calls again.
+void ScoreReader::noteFits() const {
+  const long long limit = budget.stepLimit();
+  if (limit > 0 && budget.steps >= limit)
+    throw ScoreError("the score is past its limit of " + std::to_string(limit) + " steps (" + kStepOption + ")");
+  const size_t memoryLimit = budget.memoryLimit();
+  if (memoryLimit > 0 && budget.heldBytes() >= memoryLimit)
+    throw ScoreError("the score is past its memory limit of " + std::to_string(memoryLimit) + " bytes");
+}
+
+// A legacy note's output waits in memory for the render, and writing it was
+// work the score asked for: each sample counts as a step and as four bytes.
+// The note is kept; the score stops at once when it went past a limit.
+void ScoreReader::chargeNoteSamples(int64_t samples) {
+  if (samples <= 0) return;
+  budget.steps += samples;
+  budget.noteBytes += size_t(samples) * sizeof(float);
+  const long long limit = budget.stepLimit();
+  if (limit > 0 && budget.steps >= limit) {
+    throw ScoreError("its note of " + std::to_string(samples) + " samples takes the score past its limit of " +
+                     std::to_string(limit) + " steps (" + kStepOption + ")");
+  }
+  const size_t memoryLimit = budget.memoryLimit();
+  if (memoryLimit > 0 && budget.heldBytes() > memoryLimit) {
+    throw ScoreError("its note of " + std::to_string(samples) + " samples takes the score past its memory limit of " +
                      std::to_string(memoryLimit) + " bytes");
   }
 }

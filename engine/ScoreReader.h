@@ -77,6 +77,7 @@ class ScoreReader {
     long long steps = 0;
     size_t luaBytes = 0;
     size_t tableBytes = 0;
+    size_t noteBytes = 0;  // legacy notes' output, waiting for the render
     // Above 0 while the memory limit does not apply: outside the score's
     // run and while the reader's own code runs inside a command, so that an
     // out-of-memory error is never raised across C++ frames or outside a
@@ -86,6 +87,7 @@ class ScoreReader {
 
     long long stepLimit() const;
     size_t memoryLimit() const { return ceiling.memoryBytes; }
+    size_t heldBytes() const { return luaBytes + tableBytes + noteBytes; }
   };
 
   static void* allocate(void* ud, void* block, size_t oldSize, size_t newSize);
@@ -96,6 +98,10 @@ class ScoreReader {
   // Tables stay charged: notes may hold them after the score lets go.
   void tableFits(long long size, size_t argumentCount) const;
   void chargeTable(long long size, size_t argumentCount);
+  // The same for the output of legacy notes, which the score writes when it
+  // calls them: noteFits before the call, chargeNoteSamples after.
+  void noteFits() const;
+  void chargeNoteSamples(int64_t samples);
 
   Engine& engine;
   Budget budget;

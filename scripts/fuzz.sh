@@ -13,7 +13,9 @@
 # the input that caused it is kept in build-fuzz/artifacts/<target>/ (add it
 # to fuzz/corpus/<target>/ along with the fix). New inputs that reach new code
 # gather in build-fuzz/corpus/<target>/, never in the committed seeds.
-# JOBS sets the build's parallel jobs.
+# JOBS sets the build's parallel jobs. SEED fixes libFuzzer's random seed, so
+# that a run repeats the same inputs in the same order (as far as the time
+# allows); without it each run explores afresh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -58,7 +60,7 @@ for target in "${targets[@]}"; do
   log="build-fuzz/artifacts/$target/last-run.log"
   echo "== $target: $seconds s"
   # shellcheck disable=SC2086  # the options are words
-  if build-fuzz/fuzz/${target}_fuzzer ${options[$target]} -max_total_time="$seconds" -print_final_stats=1 \
+  if build-fuzz/fuzz/${target}_fuzzer ${options[$target]} ${SEED:+-seed=$SEED} -max_total_time="$seconds" -print_final_stats=1 \
       -artifact_prefix="build-fuzz/artifacts/$target/" "build-fuzz/corpus/$target" "fuzz/corpus/$target" \
       >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")

@@ -10,3 +10,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 scripts/build.sh build-asan -DVEMORA_SANITIZE=ON -DVEMORA_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+# Every fuzz target for 30 s from its seeds (scripts/fuzz.sh builds
+# build-fuzz/). The fixed seed makes the verdict follow the change rather than
+# the draw; longer runs by hand explore with fresh seeds.
+SEED=1 scripts/fuzz.sh all 30

@@ -301,6 +301,22 @@ TEST_F(ScoreReaderTest, TablesCountAgainstTheLimits) {
   EXPECT_EQ(runLimited(*engine, "gen(1, 10, 1000, 1, 0.5)\nlocal t = tab(7, 1000, 0, 1, 1)", {6000, 1 << 20}), "");
 }
 
+TEST_F(ScoreReaderTest, LegacyNotesCountAgainstTheLimits) {
+  // One second of argprobe on two channels: 88200 samples, 352800 bytes.
+  EXPECT_EQ(runLimited(*makeEngine(), "load('argprobe')\nargprobe(0, 1, 0.5)", {50000, 0}),
+            "/scores/limited.lua:2: argprobe: its note of 88200 samples takes the score past its limit of 50000 "
+            "steps (max_score_steps)");
+  EXPECT_EQ(runLimited(*makeEngine(), "load('argprobe')\nfor i = 1, 100 do argprobe(0, 1, 0.5) end", {0, 1 << 20}),
+            "/scores/limited.lua:2: argprobe: its note of 88200 samples takes the score past its memory limit of "
+            "1048576 bytes");
+  // A score that catches the refusal gets no further note written.
+  auto engine = makeEngine();
+  EXPECT_EQ(runLimited(*engine, "load('argprobe')\nfor i = 1, 100 do pcall(argprobe, 0, 1, 0.5) end", {0, 1 << 20}),
+            "");
+  EXPECT_EQ(engine->notesPlayed(), 3);
+  EXPECT_EQ(engine->legacySamplesWritten(), 3 * 88200);
+}
+
 TEST_F(ScoreReaderTest, MemoryLimitEndsRunawayGrowth) {
   ScoreLimits limits;
   limits.memoryBytes = 8 << 20;
