@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <link.h>
 #include <netinet/in.h>
@@ -51,6 +52,9 @@ const std::string kHertzify = VEMORA_UTILS_DIR "/hertzify";
 
 // Far beyond what any case takes, even in a sanitizer build.
 constexpr double kCaseSeconds = 60.0;
+// Cases about permissions run as this user when the tests run as root, who
+// may read and write anything.
+constexpr uid_t kNobody = 65534;
 // Socket number of the servers started here (port 1102 + it).
 constexpr int kSocketNumber = 57;
 
@@ -94,6 +98,7 @@ class Process {
     fs::path folder;
     fs::path logs;  // <logs>.out and <logs>.err
     rlim_t fileSizeLimit = RLIM_INFINITY;
+    bool asNobody = false;  // run as the unprivileged user nobody (the caller is root)
   };
 
   explicit Process(const Options& options)
@@ -103,6 +108,7 @@ class Process {
     argv.push_back(nullptr);
     const std::string folder = options.folder.string();
     const rlim_t limit = options.fileSizeLimit;
+    const bool nobody = options.asNobody;
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -114,6 +120,7 @@ class Process {
         const rlimit fileSize{limit, limit};
         if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0) _exit(126);
       }
+      if (nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -261,8 +268,8 @@ std::vector<std::string> words(const std::string& text) {
 // the whole of standard error, line by line), "-- stderr-has: TEXT",
 // "-- args: ..." (before the score), "-- command: ..." (instead of the
 // score), "-- output: PATH" (default score.wav), "-- file-size-limit:
-// BYTES", "-- unprivileged" (skipped as root, where permissions do not
-// bind), "-- no-stderr". {line} stands for the number of the line that
+// BYTES", "-- unprivileged" (run as nobody when the tests run as root,
+// where permissions do not bind), "-- no-stderr". {line} stands for the number of the line that
 // ends in "-- @".
 struct ScoreCase {
   std::string name;
@@ -349,6 +356,18 @@ class BadInput : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "vemora-bad-input-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root = pattern;
+    // Others may pass through to the cases that run as nobody.
+    fs::permissions(root, fs::perms::group_exec | fs::perms::others_exec, fs::perm_options::add);
+  }
+
+  // As root, whether nobody can run vemora from where it was built (a build
+  // under /root cannot be reached): then permission cases run as nobody,
+  // else they are skipped.
+  bool nobodyCanRunVemora() {
+    if (!privileged()) return false;
+    Process::Options o = options(root, {kVemora, "--version"});
+    o.asNobody = true;
+    return run(o).exitStatus == 0;
   }
   void TearDown() override { removeFolder(root); }
 
@@ -390,6 +409,10 @@ class BadInput : public ::testing::Test {
       }
       Process::Options o = options(folder, args);
       o.fileSizeLimit = c.fileSizeLimit;
+      if (c.unprivileged && privileged()) {
+        o.asNobody = true;
+        fs::permissions(folder, fs::perms::all);
+      }
       const Outcome outcome = run(o);
       expectNoCrashOrHang(outcome);
       EXPECT_EQ(outcome.exitStatus, expected) << outcome.err;
@@ -420,8 +443,9 @@ class BadInput : public ::testing::Test {
     ASSERT_FALSE(cases.empty());
     const testing::TestResult& result = *testing::UnitTest::GetInstance()->current_test_info()->result();
     int hold = 0, skipped = 0, number = 0;
+    const bool asNobody = nobodyCanRunVemora();
     for (const ScoreCase& c : cases) {
-      if (c.unprivileged && privileged()) {
+      if (c.unprivileged && privileged() && !asNobody) {
         ++skipped;
         continue;
       }
