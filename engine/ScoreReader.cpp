@@ -28,6 +28,11 @@ constexpr const char* kStepOption = "max_score_steps";
 // Lua instructions between two looks at the step count: a look costs a C
 // call, and a runaway score overshoots its limit by at most this many.
 constexpr int kStepRun = 1000;
+// Bytes that a score's Lua code allocates, per step. One library call
+// (string.rep, table.concat, string.format...) is one instruction whatever
+// it builds; counting what it allocates bounds that work too, so a loop
+// that builds ever longer strings it then drops still meets the limit.
+constexpr size_t kBytesPerStep = 16;
 
 // The reader that runs a state, kept in the state's extra space, which Lua
 // copies into every coroutine the score makes.
@@ -455,6 +460,8 @@ void* ScoreReader::allocate(void* ud, void* block, size_t oldSize, size_t newSiz
   }
   void* moved = std::realloc(block, newSize);
   if (moved) budget.luaBytes = budget.luaBytes - oldSize + newSize;
+  if (moved && newSize > oldSize && budget.lifted == 0)
+    budget.steps += static_cast<long long>((newSize - oldSize) / kBytesPerStep);
   return moved;
 }
 

@@ -276,6 +276,20 @@ TEST_F(ScoreReaderTest, StepsAreCountedAndAScoreWithinItsLimitRuns) {
   EXPECT_LT(reader.stepsTaken(), 100000);
 }
 
+TEST_F(ScoreReaderTest, WhatTheScoreAllocatesCountsAsSteps) {
+  // A few instructions that build 1.6 MB: one step per 16 bytes, counted
+  // for the buffer it is built in and for the string itself.
+  auto engine = makeEngine();
+  ScoreReader reader(*engine, {});
+  ASSERT_NO_THROW(reader.runText("local s = string.rep('x', 1600000)\n", "a.lua"));
+  EXPECT_GT(reader.stepsTaken(), 100000);
+  EXPECT_LT(reader.stepsTaken(), 250000);
+  // Strings built and dropped: little memory held, yet the loop ends.
+  EXPECT_EQ(runLimited(*makeEngine(), "for i = 1, 1e9 do\n  local s = string.rep('x', i)\nend\n", {1000000, 0}),
+            "/scores/limited.lua:2: the score ran more than 1000000 steps, its limit (max_score_steps); it may be "
+            "caught in an endless loop");
+}
+
 TEST_F(ScoreReaderTest, TablesCountAgainstTheLimits) {
   const struct {
     ScoreLimits limits;
