@@ -278,9 +278,9 @@ int execute(int argc, char** argv) {
       ->type_name("DIR");
   app.add_flag("-q,--quiet", options.quiet, "Print no progress line and no closing report");
   app.add_option("--max-score-steps", options.maxScoreSteps,
-                 "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table entry "
-                 "filled or a sample a legacy note writes count one each; 0, the default: no limit); the score may set a lower one with "
-                 "set_option(\"max_score_steps=N\")")
+                 "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table "
+                 "entry filled or a sample a legacy note writes count one each; 0, the default: no limit); "
+                 "the score may set a lower one with set_option(\"max_score_steps=N\")")
       ->check(CLI::Range(0LL, std::numeric_limits<long long>::max()))
       ->type_name("N");
 
