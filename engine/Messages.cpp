@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "EngineState.h"
+#include "PrintableText.h"
 
 char MMPrint::mm_print_buf[MMPrint::kBufferBytes];
 char* MMPrint::mm_print_ptr = MMPrint::mm_print_buf;
@@ -40,9 +41,11 @@ std::string formatText(const char* format, va_list args) {
 
 void Engine::Impl::report(MessageKind kind, const std::string& name, const std::string& text) {
   messages.push_back({kind, name, text, where});
+  // Names and texts may come from a score or a client: shown escaped, so a
+  // message stays one line and cannot pass for another.
   std::string line = where.empty() ? "" : where + ": ";
   if (!name.empty()) line += name + ": ";
-  line += text + "\n";
+  line = printable(line + text) + "\n";
   appendToPrintBuffer(line);
   if (deferEcho)
     deferredLines.push_back({kind, line});

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Engine.h"
+#include "PrintableText.h"
 #include "ScoreReader.h"
 #include "SocketServer.h"
 #include "SoundOutput.h"
@@ -38,7 +39,7 @@ struct CommandLine {
   long long maxScoreSteps = 0;  // 0: no limit
 };
 
-void printError(const std::string& text) { std::fprintf(stderr, "vemora: %s\n", text.c_str()); }
+void printError(const std::string& text) { std::fprintf(stderr, "vemora: %s\n", vemora::printable(text).c_str()); }
 
 // A stop asked for while a file renders. The handler only notes the signal;
 // the render looks after every block and gives up, and giving up removes
