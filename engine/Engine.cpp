@@ -337,10 +337,10 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
   RenderReport report;
   try {
     const OutputFormat format = outputFormatFor(path, sampleText);
-    SoundFileWriter writer(path, format, impl->settings.channels, impl->settings.sampleRate);
+    const int64_t total = impl->endFrame();
+    SoundFileWriter writer(path, format, impl->settings.channels, impl->settings.sampleRate, total);
     FileSink sink(writer);
     const auto begin = std::chrono::steady_clock::now();
-    const int64_t total = impl->endFrame();
     std::function<void(int64_t)> betweenBlocks;
     if (progress) betweenBlocks = [&](int64_t done) { progress(done, total); };
     impl->render(sink, betweenBlocks);

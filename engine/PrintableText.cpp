@@ -13,7 +13,6 @@ std::string printable(const std::string& text) {
       case '\n': shown += "\\n"; continue;
       case '\r': shown += "\\r"; continue;
       case '\t': shown += "\\t"; continue;
-      case '\\': shown += "\\\\"; continue;
       default: break;
     }
     if (byte < 0x20 || byte == 0x7f) {

@@ -6,9 +6,9 @@
 namespace vemora {
 
 // Control characters (newline, carriage return, escape, NUL, DEL ...) become
-// C-style escapes (\n, \r, \t, \xNN), and a backslash becomes two, so that a
-// name or text cannot end a message line early, start a forged one or move
-// the terminal's cursor. Bytes from 0x80 up (UTF-8) are kept as they are.
+// C-style escapes (\n, \r, \t, \xNN), so that a name or text cannot end a
+// message line early, start a forged one or move the terminal's cursor.
+// Bytes from 0x80 up (UTF-8) are kept as they are.
 std::string printable(const std::string& text);
 
 }  // namespace vemora

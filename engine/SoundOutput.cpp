@@ -1,6 +1,7 @@
 #include "SoundOutput.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <utility>
 
 namespace vemora {
@@ -35,6 +37,66 @@ std::string lowerCase(std::string text) {
 std::string folderOf(const std::string& path) {
   const std::string folder = std::filesystem::path(path).parent_path().string();
   return folder.empty() ? "." : folder;
+}
+
+// WAV and AIFF count their sizes in 32 bits. A little is kept back for the
+// header chunks, which the same counts include.
+constexpr int64_t kPlainContainerBytes = int64_t(0xFFFFFFFF) - 65536;
+// FLAC counts frames in 36 bits.
+constexpr int64_t kFlacFrames = (int64_t(1) << 36) - 1;
+
+int bytesPerSample(SampleFormat sample) {
+  return sample == SampleFormat::Int16 ? 2 : sample == SampleFormat::Int24 ? 3 : 4;
+}
+
+std::string gibibytes(int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f GiB", double(bytes) / double(int64_t(1) << 30));
+  return text;
+}
+
+// The temporary's name: the final name with ".part-PID-N" appended, the
+// name cut short first where the two together would pass the longest name
+// the folder takes, so that any name the file system allows can be written.
+std::string temporaryName(const std::string& finalPath, const std::string& suffix) {
+  const std::filesystem::path path(finalPath);
+  std::string name = path.filename().string();
+  long longest = ::pathconf(folderOf(finalPath).c_str(), _PC_NAME_MAX);
+  if (longest <= 0) longest = 255;
+  if (name.size() + suffix.size() > size_t(longest))
+    name.resize(suffix.size() < size_t(longest) ? size_t(longest) - suffix.size() : 1);
+  return (path.parent_path() / (name + suffix)).string();
+}
+
+// Holds back SIGINT, SIGTERM and SIGHUP while it lives. One that arrives
+// meanwhile is delivered when it ends, after the file is either committed
+// or gone.
+class HeldStopSignals {
+ public:
+  HeldStopSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    sigaddset(&held, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
+  }
+  ~HeldStopSignals() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+  HeldStopSignals(const HeldStopSignals&) = delete;
+  HeldStopSignals& operator=(const HeldStopSignals&) = delete;
+
+ private:
+  sigset_t previous;
+};
+
+// Flushes a folder's entries (a rename in it) to the disk. A file system
+// that cannot flush a folder says EINVAL; there is nothing more to do then.
+int syncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int error = ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+  ::close(fd);
+  return error;
 }
 
 }  // namespace
@@ -103,8 +165,8 @@ struct SoundFileWriter::Impl {
   void createTemporary() {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 1000; ++attempt) {
-      std::string candidate = finalPath + ".part-" + std::to_string(::getpid()) + "-" +
-                              std::to_string(counter.fetch_add(1));
+      std::string candidate = temporaryName(
+          finalPath, ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)));
       // 0666 so that, once renamed, the file has the permissions the umask
       // gives any new file.
       fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -240,6 +302,60 @@ struct SoundFileWriter::Impl {
 #endif
   }
 
+  // The container was chosen for the length the caller expected; a stream
+  // that outgrows it stops here, before its header would count wrong.
+  void checkRoom(int64_t moreFrames) {
+    if (frames + moreFrames <= frameLimit) return;
+    failed = true;
+    fail(roomText());
+  }
+
+  std::string roomText() const {
+    if (format.container == "flac") return "a FLAC file holds at most 2^36 frames";
+    const std::string largest = gibibytes(kPlainContainerBytes);
+    if (format.container == "aiff")
+      return "an AIFF file holds at most " + largest + " of sound; write a .wav (RF64 past 4 GiB) or a .flac";
+    return "the render outgrew the " + largest + " a plain WAV file holds";
+  }
+
+  // Reads the header that closing wrote and checks that it counts the
+  // frames that were written: the last word on a header update that
+  // libsndfile may not report as failed.
+  void verifyHeader() const {
+    if (::lseek(fd, 0, SEEK_SET) != 0) fail(std::string("cannot read it back: ") + std::strerror(errno));
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, SndfileCloser> check(sf_open_fd(fd, SFM_READ, &info, SF_FALSE));
+    if (!check) fail("its header could not be read back after writing; the disk may be full or failing");
+    // A FLAC stream of no frames counts none: libsndfile reads that as "unknown".
+    const bool emptyFlac = format.container == "flac" && frames == 0 && info.frames == SF_COUNT_MAX;
+    if ((info.frames != frames && !emptyFlac) || info.channels != channels)
+      fail("its header counts " + std::to_string(info.frames) + " frames of " + std::to_string(info.channels) +
+           " channels, not the " + std::to_string(frames) + " of " + std::to_string(channels) +
+           " written; the disk may be full or failing");
+  }
+
+  // Puts the temporary under the final name. A file already there is kept
+  // under a second name until the folder is on the disk, so that a failure
+  // at any step leaves it where it was.
+  void publish() {
+    const std::string backup = tempPath + "-old";
+    const bool kept = ::link(finalPath.c_str(), backup.c_str()) == 0;
+    if (std::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+      const int error = errno;
+      if (kept) ::unlink(backup.c_str());
+      fail(std::strerror(error));
+    }
+    const std::string moved = std::exchange(tempPath, std::string());
+    if (const int error = syncFolder(folderOf(finalPath))) {
+      if (kept)
+        std::rename(backup.c_str(), finalPath.c_str());
+      else
+        ::unlink(finalPath.c_str());
+      fail("the folder could not be flushed to the disk: " + std::string(std::strerror(error)));
+    }
+    if (kept) ::unlink(backup.c_str());
+  }
+
   [[noreturn]] void failWrite() {
     // A partial file must never be renamed into place by a later commit.
     failed = true;
@@ -257,6 +373,7 @@ struct SoundFileWriter::Impl {
   std::vector<float> peaks;
   int64_t clipped = 0;
   int64_t frames = 0;
+  int64_t frameLimit = std::numeric_limits<int64_t>::max();  // what the container can count
   int64_t pendingBytes = 0;  // handed over since writeback was last started
   int bufferFrames = 0;       // frames the buffer holds
   int heldFrames = 0;         // frames gathered, not yet handed to libsndfile
@@ -265,7 +382,7 @@ struct SoundFileWriter::Impl {
 };
 
 SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& format, int channels,
-                                 int sampleRate)
+                                 int sampleRate, int64_t expectedFrames)
     : impl(std::make_unique<Impl>()) {
   Impl& w = *impl;
   w.finalPath = path;
@@ -274,10 +391,25 @@ SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& fo
   if (channels < 1) w.fail("an output needs at least one channel");
   if (sampleRate < 1) w.fail("the sampling rate must be positive");
 
+  // Past 4 GiB a WAV file needs RF64's 64-bit sizes. RF64 headers differ
+  // from WAV ones even when they downgrade, so a render known to fit stays
+  // plain WAV, byte for byte what it always was.
+  const int64_t frameBytes = int64_t(channels) * bytesPerSample(format.sample);
+  const int64_t plainFrames = kPlainContainerBytes / frameBytes;
+  const bool unknownLength = expectedFrames == kLengthUnknown;
+  // A render may run a block or so past the length it expected: the slack
+  // keeps such a render off the limit.
+  const int64_t slackFrames = int64_t(1) << 20;
+  const bool rf64 = format.container == "wav" && (unknownLength || expectedFrames > plainFrames - slackFrames);
+  if (format.container == "flac") w.frameLimit = kFlacFrames;
+  else if (!rf64) w.frameLimit = plainFrames;
+  if (expectedFrames > w.frameLimit)
+    w.fail("it would need " + gibibytes(expectedFrames * frameBytes) + ", but " + w.roomText());
+
   SF_INFO info{};
   info.channels = channels;
   info.samplerate = sampleRate;
-  info.format = format.sndfileFormat;
+  info.format = rf64 ? (format.sndfileFormat & ~SF_FORMAT_TYPEMASK) | SF_FORMAT_RF64 : format.sndfileFormat;
   if (!sf_format_check(&info))
     w.fail("libsndfile cannot write " + std::to_string(channels) + " channels at " +
            std::to_string(sampleRate) + " Hz as " + format.container);
@@ -289,6 +421,7 @@ SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& fo
   // From here on ~Impl removes the temporary if anything below throws.
   w.file.reset(sf_open_fd(w.fd, SFM_WRITE, &info, SF_FALSE));
   if (!w.file) w.fail(sf_strerror(nullptr));
+  if (rf64) sf_command(w.file.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
   // The PEAK chunk lets editors show a float file's level without a scan;
   // asked for explicitly rather than trusting libsndfile's default.
   if (format.container != "flac")
@@ -308,22 +441,23 @@ namespace {
 // libsndfile stamps the PEAK chunk with the time of writing; a fixed stamp
 // keeps two renders of one score identical to the byte. Walks the RIFF or
 // FORM chunks and zeroes the stamp, which follows the chunk's version word.
-void clearPeakTimestamp(int fd, bool bigEndian) {
+// Returns false when the stamp was found but could not be written.
+bool clearPeakTimestamp(int fd, bool bigEndian) {
   off_t position = 12;
   for (int chunks = 0; chunks < 64; ++chunks) {
     unsigned char header[8];
-    if (::pread(fd, header, sizeof header, position) != ssize_t(sizeof header)) return;
+    if (::pread(fd, header, sizeof header, position) != ssize_t(sizeof header)) return true;
     const uint32_t size = bigEndian ? (uint32_t(header[4]) << 24 | uint32_t(header[5]) << 16 |
                                        uint32_t(header[6]) << 8 | uint32_t(header[7]))
                                     : (uint32_t(header[4]) | uint32_t(header[5]) << 8 |
                                        uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24);
     if (std::memcmp(header, "PEAK", 4) == 0) {
       const unsigned char zero[4] = {0, 0, 0, 0};
-      if (size >= 8) [[maybe_unused]] ssize_t n = ::pwrite(fd, zero, sizeof zero, position + 12);
-      return;
+      return size < 8 || ::pwrite(fd, zero, sizeof zero, position + 12) == ssize_t(sizeof zero);
     }
     position += off_t(8) + off_t(size) + off_t(size & 1);
   }
+  return true;
 }
 
 }  // namespace
@@ -333,6 +467,7 @@ SoundFileWriter::~SoundFileWriter() = default;
 void SoundFileWriter::write(const float* interleaved, int frames) {
   Impl& w = *impl;
   if (w.committed || w.failed || !w.file) w.fail("the file is already closed");
+  w.checkRoom(frames);
   while (frames > 0) {
     const int n = std::min(frames, w.bufferFrames - w.heldFrames);
     if (w.format.sample == SampleFormat::Float32)
@@ -351,27 +486,28 @@ void SoundFileWriter::commit() {
   Impl& w = *impl;
   if (w.committed) return;
   if (w.failed || !w.file) w.fail("an earlier write failed");
-  auto giveUp = [&w](const std::string& reason) {
+  const HeldStopSignals held;
+  try {
+    w.flush();
+    // libsndfile writes a FLAC header only along with the first frames;
+    // without this a render of no frames would leave a file no reader accepts.
+    if (w.frames == 0 && w.format.container == "flac")
+      sf_command(w.file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    // sf_close writes the final header (lengths, PEAK).
+    if (const int error = sf_close(w.file.release())) w.fail(sf_error_number(error));
+    if (w.format.container != "flac" && !clearPeakTimestamp(w.fd, w.format.container == "aiff"))
+      w.fail(std::strerror(errno));
+    w.verifyHeader();
+    // Flushed before the rename, so a crash just after it cannot leave the
+    // final name pointing at data still in flight.
+    if (::fsync(w.fd) != 0) w.fail(std::strerror(errno));
+    if (::close(std::exchange(w.fd, -1)) != 0) w.fail(std::strerror(errno));
+    w.publish();
+  } catch (...) {
     w.failed = true;
     w.discard();
-    w.fail(reason);
-  };
-  w.flush();
-  // libsndfile writes a FLAC header only along with the first frames; without
-  // this a render of no frames would leave a file no reader accepts.
-  if (w.frames == 0 && w.format.container == "flac")
-    sf_command(w.file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
-  // sf_close writes the final header (lengths, PEAK); its result is the only
-  // report of a failure there.
-  if (const int error = sf_close(w.file.release())) giveUp(sf_error_number(error));
-  if (w.format.container != "flac") clearPeakTimestamp(w.fd, w.format.container == "aiff");
-  // Flushed before the rename, so a crash just after it cannot leave the
-  // final name pointing at data still in flight.
-  if (::fsync(w.fd) != 0) giveUp(std::strerror(errno));
-  const int fd = std::exchange(w.fd, -1);
-  if (::close(fd) != 0) giveUp(std::strerror(errno));
-  if (std::rename(w.tempPath.c_str(), w.finalPath.c_str()) != 0) giveUp(std::strerror(errno));
-  w.tempPath.clear();
+    throw;
+  }
   w.committed = true;
 }
 

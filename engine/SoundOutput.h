@@ -25,19 +25,30 @@ struct OutputFormat {
 // Throws SoundFileError for an unknown extension or format.
 OutputFormat outputFormatFor(const std::string& path, const std::string& sampleText);
 
+// For expectedFrames: a stream whose length is not known when it starts.
+constexpr int64_t kLengthUnknown = -1;
+
 class SoundFileWriter {
  public:
   // Creates the temporary file; throws SoundFileError (folder missing,
-  // not writable ...).
+  // not writable ...). expectedFrames is the length the caller will write:
+  // a WAV file whose sound passes 4 GiB, or one of unknown length, is
+  // written as RF64 (plain WAV again when it ends below the limit); an AIFF
+  // file that would pass its 4 GiB limit is refused here. A file that grows
+  // past what its container can hold fails the write that would cross it.
   SoundFileWriter(const std::string& path, const OutputFormat& format, int channels,
-                  int sampleRate);
+                  int sampleRate, int64_t expectedFrames = 0);
   ~SoundFileWriter();  // removes the temporary file unless committed
   SoundFileWriter(const SoundFileWriter&) = delete;
   SoundFileWriter& operator=(const SoundFileWriter&) = delete;
 
   // Integer formats clip to [-1, 1] (never wrap) and count the clipped samples.
   void write(const float* interleaved, int frames);
-  // Closes the file and renames it to its final name. Throws on failure.
+  // Closes the file, checks the header it ended with against the frames
+  // written, flushes it to the disk and renames it to its final name, then
+  // flushes the folder. Throws on any failure, leaving no temporary and any
+  // earlier file under the final name as it was. SIGINT, SIGTERM and SIGHUP
+  // wait while it runs, so a stop can never catch it half done.
   void commit();
 
   int64_t framesWritten() const;
