@@ -215,25 +215,40 @@ void Engine::bindInstrument(const std::string& name, InstCreatorFunction factory
 bool Engine::hasInstrument(const std::string& name) const { return impl->registry.instrument(name) != nullptr; }
 bool Engine::hasFunction(const std::string& name) const { return impl->registry.function(name) != nullptr; }
 
+TablePtr Engine::Impl::chargedTable(const std::string& command, int number, long long size,
+                                    const std::vector<double>& args) {
+  // The table and its charge live and go together.
+  struct Charged {
+    FunctionTable table;
+    MemoryCharge charge;
+  };
+  auto owner = std::make_shared<Charged>();
+  // A size out of range is the gen routine's to refuse, in its own words.
+  if (size > 0 && size <= kMaxTableSize)
+    owner->charge = memory.take(size_t(size) * sizeof(double), command + "a table of " + std::to_string(size) + " entries");
+  owner->table.values = makeGenTable(number, size, args);
+  return TablePtr(owner, &owner->table);
+}
+
 void Engine::makeTable(int slot, int number, long long size, const std::vector<double>& args) {
   impl->activate();
   if (slot < 1) throw ScoreError("gen: table slot " + std::to_string(slot) + " must be 1 or more");
   try {
-    auto table = std::make_shared<FunctionTable>();
-    table->values = makeGenTable(number, size, args);
-    impl->tables.set(slot, std::move(table));
+    impl->tables.set(slot, impl->chargedTable("", number, size, args));
   } catch (const GenError& error) {
+    throw ScoreError(error.what());
+  } catch (const MemoryRefused& error) {
     throw ScoreError(error.what());
   }
 }
 
 TablePtr Engine::makePFieldTable(int number, long long size, const std::vector<double>& args) {
   try {
-    auto table = std::make_shared<FunctionTable>();
-    table->values = makeGenTable(number, size, args);
-    return table;
+    return impl->chargedTable("tab: ", number, size, args);
   } catch (const GenError& error) {
     throw ScoreError(std::string("tab: ") + error.what());
+  } catch (const MemoryRefused& error) {
+    throw ScoreError(error.what());
   }
 }
 
@@ -245,25 +260,67 @@ void Engine::setTable(int slot, std::vector<double> values) {
 }
 
 void Engine::setInput(const std::string& path) {
+  impl->activate();
+  const std::optional<FileIdentity> identity = identityOf(path);
+  if (identity) {
+    for (const Impl::OpenedInput& opened : impl->inputsOpened) {
+      if (!opened.identity.unchangedFrom(*identity)) continue;
+      if (std::shared_ptr<SoundInput> live = opened.input.lock()) {
+        impl->useInput(std::move(live));
+        return;
+      }
+    }
+  }
   try {
     std::string damage;
-    setInput(openSoundInput(path, &damage));
+    std::shared_ptr<SoundInput> input = openSoundInput(path, &damage, &impl->memory);
+    impl->useInput(input);
     if (!damage.empty()) impl->report(MessageKind::Advice, "rtinput", damage);
   } catch (const SoundFileError& error) {
+    throw ScoreError(error.what());
+  } catch (const MemoryRefused& error) {
     throw ScoreError(error.what());
   }
 }
 
 void Engine::setInput(std::unique_ptr<SoundInput> input) {
   impl->activate();
-  if (input && input->sampleRate() != double(impl->settings.sampleRate)) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%g Hz but the render runs at %d Hz", input->sampleRate(),
-                  impl->settings.sampleRate);
-    throw ScoreError("rtinput: \"" + input->name() + "\" runs at " + text);
-  }
-  impl->input = std::move(input);
+  impl->useInput(std::move(input));
 }
+
+void Engine::Impl::useInput(std::shared_ptr<SoundInput> next) {
+  if (next && next->sampleRate() != double(settings.sampleRate)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g Hz but the render runs at %d Hz", next->sampleRate(), settings.sampleRate);
+    throw ScoreError("rtinput: \"" + next->name() + "\" runs at " + text);
+  }
+  if (next && next->fileIdentity()) {
+    const bool known = std::any_of(inputsOpened.begin(), inputsOpened.end(),
+                                   [&](const OpenedInput& opened) { return opened.input.lock() == next; });
+    if (!known) {
+      next->watch([this](const std::string& text) {
+        ++inputsChanged;
+        report(MessageKind::Error, "rtinput", text);
+      });
+      inputsOpened.push_back({*next->fileIdentity(), next->name(), next});
+    }
+  }
+  input = std::move(next);
+}
+
+void Engine::checkOutputIsNoInput(const std::string& path) const {
+  const std::optional<FileIdentity> output = identityOf(path);
+  if (!output) return;
+  for (const Impl::OpenedInput& opened : impl->inputsOpened)
+    if (opened.identity.sameFile(*output))
+      throw ScoreError("rtoutput: \"" + path + "\" is the same file as the input \"" + opened.name +
+                       "\"; writing it would replace what the render reads (choose another output name)");
+}
+
+int Engine::inputsChanged() const { return impl->inputsChanged; }
+
+void Engine::setMemoryLimit(size_t bytes) { impl->memory.setLimit(bytes); }
+size_t Engine::memoryHeld() const { return impl->memory.held(); }
 
 void Engine::busConfig(const std::string& instrument, const std::vector<std::string>& buses) {
   BusConfig config;
@@ -308,6 +365,16 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
   const bool scoreError = refused && !placed && !placementRefused && !impl->messages.empty();
   impl->releaseDeferred(scoreError);
   if (scoreError) throw ScoreError(name + ": " + impl->messages.back().text);
+  if (placed && !refused) {
+    // The note's output waits in memory for the render.
+    try {
+      written.charge = impl->memory.take(written.frames.size() * sizeof(float),
+                                         name + ": its note of " + std::to_string(written.frames.size()) + " samples");
+    } catch (const MemoryRefused& error) {
+      impl->report(MessageKind::Refusal, name, error.what());
+      refused = true;
+    }
+  }
   if (refused) {
     ++impl->refused;
   } else if (placed) {
@@ -337,6 +404,7 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
   RenderReport report;
   try {
     const OutputFormat format = outputFormatFor(path, sampleText);
+    checkOutputIsNoInput(path);
     const int64_t total = impl->endFrame();
     SoundFileWriter writer(path, format, impl->settings.channels, impl->settings.sampleRate, total);
     FileSink sink(writer);
@@ -358,6 +426,7 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
   report.sampleRate = impl->settings.sampleRate;
   report.notesPlayed = impl->played;
   report.notesRefused = impl->refused;
+  report.inputsChanged = impl->inputsChanged;
   return report;
 }
 

@@ -72,6 +72,7 @@ struct RenderReport {
   bool integerFormat = false;
   int notesPlayed = 0;
   int notesRefused = 0;
+  int inputsChanged = 0;       // inputs found changed or cut shorter while read
   double renderSeconds = 0.0;  // wall time of the render
 };
 
@@ -116,9 +117,23 @@ class Engine {
   TablePtr makePFieldTable(int number, long long size, const std::vector<double>& args);
   void setTable(int slot, std::vector<double> values);
 
-  // Input for the notes that follow.
+  // Input for the notes that follow. A file opened again, unchanged, is
+  // shared rather than opened (and cached) a second time.
   void setInput(const std::string& path);
   void setInput(std::unique_ptr<SoundInput> input);
+  // Throws ScoreError when path is the same file (device and inode, however
+  // spelled or linked) as an input the engine has opened: writing it would
+  // replace what the render reads.
+  void checkOutputIsNoInput(const std::string& path) const;
+  // Inputs found changed or cut shorter while notes read them (each is
+  // reported once as it is found).
+  int inputsChanged() const;
+
+  // The memory that tables, input caches and legacy notes' output may take
+  // in all; what would pass it is refused with a message. 0: no limit (the
+  // default of an embedded engine).
+  void setMemoryLimit(size_t bytes);
+  size_t memoryHeld() const;
 
   // bus_config("PAN", {"in0", "out0-1"}): which input and output channels the
   // notes of an instrument use.

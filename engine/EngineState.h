@@ -10,6 +10,7 @@
 #include "Engine.h"
 #include "FunctionTables.h"
 #include "LegacyNote.h"
+#include "MemoryBudget.h"
 #include "Note.h"
 #include "PluginLoader.h"
 #include "Registry.h"
@@ -37,7 +38,17 @@ struct Engine::Impl {
   Registry registry;
   PluginLoader loader;
   FunctionTables tables;
+  MemoryBudget memory;
   std::shared_ptr<SoundInput> input;
+  // Every file opened as input: outputs must not replace one, and one opened
+  // again while still in use is shared.
+  struct OpenedInput {
+    FileIdentity identity;
+    std::string name;
+    std::weak_ptr<SoundInput> input;
+  };
+  std::vector<OpenedInput> inputsOpened;
+  int inputsChanged = 0;
   std::map<std::string, BusConfig> busConfigs;
   std::map<std::string, std::vector<std::string>> loadedPlugins;  // name -> names it registered
 
@@ -63,6 +74,11 @@ struct Engine::Impl {
   bool runChunk(RealtimeNote& note, int n, int* runResult);
   void report(MessageKind kind, const std::string& name, const std::string& text);
   std::unique_ptr<RealtimeNote> makeNote(const std::string& name, std::vector<PField> pfields);
+  // Makes input the one that the following notes read; throws ScoreError
+  // when it runs at another rate than the render.
+  void useInput(std::shared_ptr<SoundInput> input);
+  // A table whose memory is charged to the budget while it lives.
+  TablePtr chargedTable(const std::string& command, int number, long long size, const std::vector<double>& args);
   int64_t endFrame() const;
 };
 

@@ -18,6 +18,7 @@
 
 #include "Engine.h"
 #include "Instrument.h"
+#include "MemoryBudget.h"
 #include "SoundInput.h"
 
 namespace vemora {
@@ -129,6 +130,7 @@ struct BufferedNote {
   int channels = 0;
   std::vector<int> outChannels;
   std::vector<float> frames;  // interleaved
+  MemoryCharge charge;        // what frames take from the engine's budget
   int64_t frameCount() const { return channels ? int64_t(frames.size()) / channels : 0; }
 };
 

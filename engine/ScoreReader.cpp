@@ -1,5 +1,9 @@
 #include "ScoreReader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +100,47 @@ std::string text(lua_State* L, int i, const char* name) {
   size_t length = 0;
   const char* s = lua_tolstring(L, i, &length);
   return std::string(s, length);
+}
+
+// A file name is a C string for the system: a NUL inside it would cut it
+// there ("take.txt\0.wav" would write take.txt), so it is refused.
+std::string fileName(lua_State* L, int i) {
+  std::string name = text(L, i, "file name");
+  if (name.find('\0') != std::string::npos)
+    throw ScoreError("argument " + std::to_string(i) + " (file name) contains a NUL byte, which no file name can hold");
+  return name;
+}
+
+// A score given as a pipe (vemora <(make-score)) is read once, whole; one
+// larger than this is no score a person wrote.
+constexpr size_t kLargestPipedScore = size_t(64) << 20;
+
+// Reads a score that is no regular file. A named pipe that nobody writes
+// to reads as empty rather than waiting for a writer that may never come.
+std::string readPipedScore(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) throw ScoreError("cannot read " + path + ": " + std::strerror(errno));
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::string text;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw ScoreError("cannot read " + path + ": " + std::strerror(error));
+    }
+    if (n == 0) break;
+    text.append(chunk, size_t(n));
+    if (text.size() > kLargestPipedScore) {
+      ::close(fd);
+      throw ScoreError("cannot read " + path + ": a score from a pipe may hold at most 64 MiB");
+    }
+  }
+  ::close(fd);
+  if (text.empty()) throw ScoreError("cannot read " + path + ": the pipe gave nothing (no program writes to it)");
+  return text;
 }
 
 double number(lua_State* L, int i, const char* name) {
@@ -290,7 +335,7 @@ struct ScoreReader::Commands {
   static int rtoutput(lua_State* L) {
     return guarded(L, "rtoutput", [L] {
       ScoreReader& r = reader(L);
-      const std::string path = resolve(r, text(L, 1, "file name"));
+      const std::string path = resolve(r, fileName(L, 1));
       std::string sample;
       if (lua_type(L, 2) == LUA_TNUMBER) {
         sample = std::to_string(whole(L, 2, "sample format"));
@@ -308,7 +353,7 @@ struct ScoreReader::Commands {
 
   static int rtinput(lua_State* L) {
     return guarded(L, "rtinput", [L] {
-      const std::string path = resolve(reader(L), text(L, 1, "file name"));
+      const std::string path = resolve(reader(L), fileName(L, 1));
       engineAt(L).setInput(path);
       return 0;
     });
@@ -626,12 +671,27 @@ ScoreReader::~ScoreReader() {
 }
 
 void ScoreReader::run(const std::string& path) {
+  // A pipe or a device is not read by Lua's loader, which would wait on a
+  // named pipe for ever and read a device without end.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    if (!S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode))
+      throw ScoreError("cannot read " + path + ": it is a device, not a score file");
+    // Relative paths in a piped score are taken from the current folder:
+    // the pipe's own (/dev/fd) holds nothing of the score's.
+    runText(readPipedScore(path), path, ".");
+    return;
+  }
   budget.lifted = 0;  // the parser's memory counts too
   const int status = luaL_loadfilex(lua.get(), path.c_str(), "t");
-  runChunk(status, path);
+  runChunk(status, path, std::filesystem::path(path).parent_path().string());
 }
 
 void ScoreReader::runText(const std::string& text, const std::string& path) {
+  runText(text, path, std::filesystem::path(path).parent_path().string());
+}
+
+void ScoreReader::runText(const std::string& text, const std::string& path, const std::string& folder) {
   // As luaL_loadfilex reads a file: a UTF-8 byte-order mark and a first
   // line starting with # are skipped, the line's newline kept so that line
   // numbers stay the file's.
@@ -640,11 +700,11 @@ void ScoreReader::runText(const std::string& text, const std::string& path) {
   const std::string chunkName = "@" + path;
   budget.lifted = 0;
   const int status = luaL_loadbufferx(lua.get(), text.data() + from, text.size() - from, chunkName.c_str(), "t");
-  runChunk(status, path);
+  runChunk(status, path, folder);
 }
 
-void ScoreReader::runChunk(int status, const std::string& path) {
-  scoreFolder = std::filesystem::path(path).parent_path().string();
+void ScoreReader::runChunk(int status, const std::string& path, const std::string& folder) {
+  scoreFolder = folder;
 
   // Messages after the score (the render's) belong to no score line.
   struct LocationReset {

@@ -92,7 +92,9 @@ class ScoreReader {
 
   static void* allocate(void* ud, void* block, size_t oldSize, size_t newSize);
   static void countSteps(lua_State* L, lua_Debug* ar);
-  void runChunk(int loadStatus, const std::string& scorePath);
+  void runText(const std::string& text, const std::string& scorePath, const std::string& folder);
+  // Runs what was loaded; relative paths in it resolve against folder.
+  void runChunk(int loadStatus, const std::string& scorePath, const std::string& folder);
   // A table about to be made: tableFits throws ScoreError when it would take
   // the score past a limit; chargeTable counts it once it has been made.
   // Tables stay charged: notes may hold them after the score lets go.

@@ -11,9 +11,16 @@
 #include <sstream>
 #include <utility>
 
+#include "MemoryBudget.h"
+
 namespace vemora {
 
 namespace {
+
+FileIdentity identityFrom(const struct stat& st) {
+  return {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size),
+          int64_t(st.st_mtim.tv_sec) * 1000000000 + int64_t(st.st_mtim.tv_nsec)};
+}
 
 struct SndfileCloser {
   void operator()(SNDFILE* sf) const { sf_close(sf); }
@@ -112,13 +119,18 @@ class MemorySoundInput final : public SoundInput {
 // read is served from the cache and only a miss touches the file.
 class FileSoundInput final : public SoundInput {
  public:
-  FileSoundInput(FileDescriptor descriptor, SndfilePtr file, const SF_INFO& info, std::string path)
+  static size_t cacheBytes(int channels) { return size_t(cacheSlots) * blockFrames * size_t(channels) * sizeof(float); }
+
+  FileSoundInput(FileDescriptor descriptor, SndfilePtr file, const SF_INFO& info, std::string path,
+                 const FileIdentity& identity, MemoryCharge charge)
       : descriptor(std::move(descriptor)),
         file(std::move(file)),
         channelCount(info.channels),
         rateHz(info.samplerate),
         frameCount(info.frames),
         path(std::move(path)),
+        opened(identity),
+        charge(std::move(charge)),
         cache(static_cast<size_t>(cacheSlots) * blockFrames * channelCount) {
     // FLAC written as a stream (and some other headers) leave the length
     // open; counting once here keeps frames() and the zeros past the end true.
@@ -129,6 +141,8 @@ class FileSoundInput final : public SoundInput {
   double sampleRate() const override { return rateHz; }
   int64_t frames() const override { return frameCount; }
   const std::string& name() const override { return path; }
+  std::optional<FileIdentity> fileIdentity() const override { return opened; }
+  void watch(std::function<void(const std::string&)> onChange) override { changeListener = std::move(onChange); }
 
   void read(int64_t startFrame, int count, float* dst) override {
     readWithin(startFrame, count, frameCount, channelCount, dst,
@@ -183,9 +197,30 @@ class FileSoundInput final : public SoundInput {
     return total;
   }
 
+  // Another program may cut the file or write into it while notes read it.
+  // Each visit to the file looks whether it still stands as it did when it
+  // was opened, and says so once when it does not.
+  void checkUnchanged(int64_t frame) {
+    if (changeNoted) return;
+    struct stat st {};
+    if (::fstat(descriptor.fd, &st) != 0) return;
+    const FileIdentity now = identityFrom(st);
+    if (now.unchangedFrom(opened)) return;
+    changeNoted = true;
+    const std::string at = std::to_string(frame);
+    const std::string text =
+        now.size < opened.size
+            ? "\"" + path + "\" was cut shorter while the render read it (noticed at frame " + at +
+                  "): what it no longer holds is read as silence"
+            : "\"" + path + "\" was changed while the render read it (noticed at frame " + at +
+                  "): the sound from there on may not be the one the score was written for";
+    if (changeListener) changeListener(text);
+  }
+
   // A file cut short after its header promised more frames yields fewer here;
   // what is missing reads as silence rather than failing a note mid-render.
   void load(int slot, int64_t block) {
+    checkUnchanged(block * blockFrames);
     float* data = slotData(slot);
     const int64_t first = block * blockFrames;
     const int64_t wanted = std::min(blockFrames, frameCount - first);
@@ -204,7 +239,11 @@ class FileSoundInput final : public SoundInput {
   double rateHz;
   int64_t frameCount;
   std::string path;
+  FileIdentity opened;
+  MemoryCharge charge;
   std::vector<float> cache;
+  std::function<void(const std::string&)> changeListener;
+  bool changeNoted = false;
   Slot slots[cacheSlots];
   uint64_t useClock = 0;
   int64_t filePosition = 0;  // frame libsndfile reads next; -1 when unknown
@@ -212,7 +251,13 @@ class FileSoundInput final : public SoundInput {
 
 }  // namespace
 
-std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string* warning) {
+std::optional<FileIdentity> identityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return identityFrom(st);
+}
+
+std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string* warning, MemoryBudget* budget) {
   // Opening the descriptor ourselves gives the system's own reason for a
   // missing or unreadable file, and lets fstat refuse what libsndfile would
   // misreport (a folder) or block on (a FIFO with no writer, hence O_NONBLOCK).
@@ -237,7 +282,12 @@ std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string*
   if (warning && cutShort(file.get()))
     *warning = "\"" + path + "\" is cut short (its header promises more sound than the file holds): its " +
                std::to_string(info.frames) + " frames are read, then silence";
-  return std::make_unique<FileSoundInput>(std::move(descriptor), std::move(file), info, path);
+  MemoryCharge charge;
+  if (budget)
+    charge = budget->take(FileSoundInput::cacheBytes(info.channels),
+                          "rtinput: reading \"" + path + "\" (" + std::to_string(info.channels) + " channels)");
+  return std::make_unique<FileSoundInput>(std::move(descriptor), std::move(file), info, path, identityFrom(st),
+                                          std::move(charge));
 }
 
 std::unique_ptr<SoundInput> memorySoundInput(std::vector<float> interleaved, int channels,

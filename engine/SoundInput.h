@@ -3,16 +3,37 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace vemora {
 
+class MemoryBudget;
+
 struct SoundFileError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// Which file a path leads to (links followed), and how it stood when looked
+// at: two paths name the same file when device and inode agree, however
+// they are spelled.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t modifiedNs = 0;
+  bool sameFile(const FileIdentity& other) const { return device == other.device && inode == other.inode; }
+  bool unchangedFrom(const FileIdentity& other) const {
+    return sameFile(other) && size == other.size && modifiedNs == other.modifiedNs;
+  }
+};
+
+// The identity of the file at path; empty when there is none (or no access).
+std::optional<FileIdentity> identityOf(const std::string& path);
 
 class SoundInput {
  public:
@@ -24,12 +45,19 @@ class SoundInput {
   // Reads frameCount interleaved frames starting at startFrame (which may be
   // negative or past the end: those frames are zeros).
   virtual void read(int64_t startFrame, int frameCount, float* dst) = 0;
+  // The file read, as it stood when opened; empty for input held in memory.
+  virtual std::optional<FileIdentity> fileIdentity() const { return std::nullopt; }
+  // Asks to be told, once, when the file is found changed or shorter while
+  // it is read: the text names the file and the frame.
+  virtual void watch(std::function<void(const std::string&)> onChange) { (void)onChange; }
 };
 
 // Opens a sound file; throws SoundFileError naming the file and the reason.
 // A file that can be read but is damaged (cut short) opens, and *warning
-// (when given) says what is wrong with it.
-std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string* warning = nullptr);
+// (when given) says what is wrong with it. The read cache is taken from
+// budget when one is given (MemoryRefused when it has not enough left).
+std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string* warning = nullptr,
+                                           MemoryBudget* budget = nullptr);
 std::unique_ptr<SoundInput> memorySoundInput(std::vector<float> interleaved, int channels,
                                              double sampleRate, std::string name = "memory");
 

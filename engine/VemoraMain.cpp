@@ -1,12 +1,15 @@
 #include "VemoraMain.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <limits>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "Engine.h"
+#include "MemoryBudget.h"
 #include "PrintableText.h"
 #include "ScoreReader.h"
 #include "SocketServer.h"
@@ -28,6 +32,7 @@ namespace {
 
 constexpr int kSuccess = 0;
 constexpr int kNothingWritten = 1;
+// Also a render whose inputs changed under it: it ran, but is not what was asked.
 constexpr int kSomeRefused = 2;
 
 struct CommandLine {
@@ -36,7 +41,8 @@ struct CommandLine {
   std::string sampleFormat;
   std::vector<std::string> pluginPaths;
   bool quiet = false;
-  long long maxScoreSteps = 0;  // 0: no limit
+  std::string maxScoreSteps;  // empty or 0: no limit
+  std::string maxMemory;      // empty: defaultMemoryLimit()
 };
 
 void printError(const std::string& text) { std::fprintf(stderr, "vemora: %s\n", vemora::printable(text).c_str()); }
@@ -53,8 +59,9 @@ struct Interrupted {
   int signal;
 };
 
-// Catches SIGINT and SIGTERM while it lives. Each is caught once: a second
-// one acts as usual, which still ends a render stuck inside an instrument.
+// Catches SIGINT, SIGTERM and SIGHUP (a closed terminal or SSH session)
+// while it lives. Each is caught once: a second one acts as usual, which
+// still ends a render stuck inside an instrument.
 class StopSignals {
  public:
   StopSignals() {
@@ -62,12 +69,10 @@ class StopSignals {
     action.sa_handler = noteStopSignal;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
+    for (size_t i = 0; i < kCaught.size(); ++i) sigaction(kCaught[i], &action, &previous[i]);
   }
   ~StopSignals() {
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
+    for (size_t i = 0; i < kCaught.size(); ++i) sigaction(kCaught[i], &previous[i], nullptr);
   }
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
@@ -77,14 +82,15 @@ class StopSignals {
   }
 
  private:
-  struct sigaction oldInt {};
-  struct sigaction oldTerm {};
+  static constexpr std::array<int, 3> kCaught = {SIGINT, SIGTERM, SIGHUP};
+  std::array<struct sigaction, 3> previous{};
 };
 
 const char* signalName(int signal) {
   switch (signal) {
     case SIGINT: return "SIGINT";
     case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
     default: return "a signal";
   }
 }
@@ -104,7 +110,7 @@ std::string dbfs(float peak) {
 void printReport(const vemora::RenderReport& report) {
   const double audioSeconds =
       report.sampleRate > 0 ? static_cast<double>(report.frames) / report.sampleRate : 0.0;
-  std::printf("wrote %s\n", report.path.c_str());
+  std::printf("wrote %s\n", vemora::printable(report.path).c_str());
   std::printf("  audio:   %.3f s, %d channel%s, %d Hz\n", audioSeconds, report.channels,
               report.channels == 1 ? "" : "s", report.sampleRate);
   std::printf("  peak:   ");
@@ -121,7 +127,11 @@ void printReport(const vemora::RenderReport& report) {
     std::printf("  speed:   %.1fx real time (%.2f s)\n", audioSeconds / report.renderSeconds,
                 report.renderSeconds);
   }
-  std::fflush(stdout);
+  // Standard output may be closed early (vemora score.lua | head -1): the
+  // file is written all the same, so that is said on standard error alone.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    std::fprintf(stderr, "vemora: the report could not be written to standard output: %s; %s was written\n",
+                 std::strerror(errno), vemora::printable(report.path).c_str());
 }
 
 // A line on standard error, redrawn in place while the render runs. Only on
@@ -149,15 +159,66 @@ class ProgressLine {
   int shownPercent = -1;
 };
 
+// A whole number from 0 to the largest a long long holds; past it is an
+// error, never a wrap or a "no limit".
+long long stepLimitFrom(const std::string& text) {
+  if (text.empty()) return 0;
+  char* end = nullptr;
+  errno = 0;
+  const long long steps = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE || steps < 0 || !std::isdigit(static_cast<unsigned char>(text[0])))
+    throw vemora::ScoreError("--max-score-steps: \"" + text + "\" is not a whole number from 0 to " +
+                             std::to_string(std::numeric_limits<long long>::max()));
+  return steps;
+}
+
+size_t memoryLimitFrom(const std::string& text) {
+  if (text.empty()) return vemora::defaultMemoryLimit();
+  const size_t bytes = vemora::parseMemorySize(text);
+  if (bytes == 0)
+    throw vemora::ScoreError("--max-memory: \"" + text + "\" is not a size (give bytes, or a number with K, M or G)");
+  return bytes;
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The file the render writes: --output, else the score's rtoutput, else
+// the score's own name with .wav. It must not be the score or one of the
+// inputs: the render would replace what it was made from.
+std::string outputPathFor(const CommandLine& options, const vemora::ScoreReader& reader, vemora::Engine& engine) {
+  std::string path = options.output;
+  if (path.empty()) path = reader.outputPath();
+  if (path.empty()) {
+    if (!isRegularFile(options.score))
+      throw vemora::ScoreError("the score " + options.score +
+                               " is not a file, so no output can be named after it: give --output FILE or "
+                               "rtoutput(\"FILE\") in the score");
+    path = defaultOutputFor(options.score);
+  }
+  const auto output = vemora::identityOf(path);
+  const auto score = vemora::identityOf(options.score);
+  if (output && score && output->sameFile(*score))
+    throw vemora::ScoreError("rtoutput: \"" + path + "\" is the same file as the score " + options.score +
+                             "; writing it would replace the score (choose another output name)");
+  engine.checkOutputIsNoInput(path);
+  return path;
+}
+
 int render(const CommandLine& options) {
   // An unusable --output is reported before a long score is read.
   if (!options.output.empty()) vemora::outputFormatFor(options.output, options.sampleFormat);
 
   vemora::Engine engine;
   for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
+  const size_t memoryLimit = memoryLimitFrom(options.maxMemory);
+  engine.setMemoryLimit(memoryLimit);
 
   vemora::ScoreLimits limits;
-  limits.steps = options.maxScoreSteps;
+  limits.steps = stepLimitFrom(options.maxScoreSteps);
+  limits.memoryBytes = memoryLimit;
   vemora::ScoreReader reader(engine, limits);
   reader.run(options.score);
 
@@ -166,9 +227,7 @@ int render(const CommandLine& options) {
     return kNothingWritten;
   }
 
-  std::string path = options.output;
-  if (path.empty()) path = reader.outputPath();
-  if (path.empty()) path = defaultOutputFor(options.score);
+  const std::string path = outputPathFor(options, reader, engine);
   const std::string sample =
       options.sampleFormat.empty() ? reader.outputSampleFormat() : options.sampleFormat;
 
@@ -181,13 +240,20 @@ int render(const CommandLine& options) {
         if (progress) progress->show(done, inAll);
       });
   progress.reset();
+  // A stop that came while the file was being finished waited for it: the
+  // file is complete, and the status says it was written.
+  if (gStopSignal != 0)
+    printError(std::string(signalName(gStopSignal)) + " came as " + report.path +
+               " was being finished; it was written in full");
   if (!options.quiet) printReport(report);
   // A float file keeps values beyond full scale, but not values that are no
   // number at all: the writer put 0 for NaN and full scale for infinity.
   if (!report.integerFormat && report.clippedSamples > 0)
     printError(report.path + ": " + std::to_string(report.clippedSamples) +
                " samples were NaN or infinite; they were written as 0 (NaN) or full scale (infinite)");
-  return report.notesRefused > 0 ? kSomeRefused : kSuccess;
+  if (report.inputsChanged > 0)
+    printError(report.path + " was written, but an input changed while it was read (see above)");
+  return report.notesRefused > 0 || report.inputsChanged > 0 ? kSomeRefused : kSuccess;
 }
 
 bool isSocketMode(int argc, char** argv) {
@@ -251,6 +317,9 @@ int execute(int argc, char** argv) {
   // Past a file size limit a write should fail and be reported, with the
   // temporary file removed, rather than end the program where it stands.
   std::signal(SIGXFSZ, SIG_IGN);
+  // A reader of standard output that went away (| head -1) must not end a
+  // render: the failed write is reported instead.
+  std::signal(SIGPIPE, SIG_IGN);
   if (isSocketMode(argc, argv)) {
     try {
       return serveSocket(argc, argv);
@@ -282,8 +351,11 @@ int execute(int argc, char** argv) {
                  "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table "
                  "entry filled or a sample a legacy note writes count one each; 0, the default: no limit); "
                  "the score may set a lower one with set_option(\"max_score_steps=N\")")
-      ->check(CLI::Range(0LL, std::numeric_limits<long long>::max()))
       ->type_name("N");
+  app.add_option("--max-memory", options.maxMemory,
+                 "Memory that tables, inputs and legacy notes may take in all (bytes, or a number with K, M "
+                 "or G; default half the machine's memory); asking for more is an error naming the line")
+      ->type_name("SIZE");
 
   try {
     app.parse(argc, argv);
