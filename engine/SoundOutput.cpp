@@ -51,7 +51,7 @@ int bytesPerSample(SampleFormat sample) {
 
 std::string gibibytes(int64_t bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f GiB", double(bytes) / double(int64_t(1) << 30));
+  std::snprintf(text, sizeof text, "%.2f GiB", double(bytes) / double(int64_t(1) << 30));
   return text;
 }
 

@@ -39,9 +39,11 @@
 #include "SoundInput.h"
 #include "SoundOutput.h"
 #include "scorewire.h"
+#include "support/ProgramRun.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using namespace programrun;
 
 namespace {
 
@@ -52,166 +54,8 @@ const std::string kHertzify = VEMORA_UTILS_DIR "/hertzify";
 
 // Far beyond what any case takes, even in a sanitizer build.
 constexpr double kCaseSeconds = 60.0;
-// Cases about permissions run as this user when the tests run as root, who
-// may read and write anything.
-constexpr uid_t kNobody = 65534;
 // Socket number of the servers started here (port 1102 + it).
 constexpr int kSocketNumber = 57;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
-
-// Waits up to `seconds` for `done`; returns whether it came true.
-template <class Condition>
-bool waitFor(double seconds, Condition done) {
-  const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (Clock::now() >= deadline) return false;
-    sleepSeconds(0.002);
-  }
-  return true;
-}
-
-struct Outcome {
-  bool hung = false;
-  int exitStatus = -1;  // when the process exited
-  int signal = 0;       // when a signal ended it
-  std::string out, err;
-};
-
-// A program started in a folder, with standard input empty and its
-// standard output and error going to files.
-class Process {
- public:
-  struct Options {
-    std::vector<std::string> args;  // args[0] is the program
-    fs::path folder;
-    fs::path logs;  // <logs>.out and <logs>.err
-    rlim_t fileSizeLimit = RLIM_INFINITY;
-    bool asNobody = false;  // run as the unprivileged user nobody (the caller is root)
-  };
-
-  explicit Process(const Options& options)
-      : outPath(options.logs.string() + ".out"), errPath(options.logs.string() + ".err") {
-    std::vector<char*> argv;
-    for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    const std::string folder = options.folder.string();
-    const rlim_t limit = options.fileSizeLimit;
-    const bool nobody = options.asNobody;
-    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    pid = fork();
-    if (pid == 0) {
-      // Only calls that are safe between fork and exec.
-      if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(folder.c_str()) != 0) _exit(126);
-      if (limit != RLIM_INFINITY) {
-        const rlimit fileSize{limit, limit};
-        if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0) _exit(126);
-      }
-      if (nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    for (int fd : {in, out, err}) close(fd);
-  }
-
-  ~Process() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  bool started() const { return pid > 0; }
-  void signal(int number) const {
-    if (pid > 0) kill(pid, number);
-  }
-  std::string out() const { return readFile(outPath); }
-  std::string err() const { return readFile(errPath); }
-
-  // Waits at most `seconds`; a process still running then is killed and
-  // counted as hung.
-  Outcome wait(double seconds) {
-    Outcome outcome;
-    int raw = 0;
-    const bool ended = pid > 0 && waitFor(seconds, [&] { return waitpid(pid, &raw, WNOHANG) == pid; });
-    if (pid > 0 && !ended) {
-      outcome.hung = true;
-      kill(pid, SIGKILL);
-      waitpid(pid, &raw, 0);
-    }
-    pid = -1;
-    if (WIFEXITED(raw)) outcome.exitStatus = WEXITSTATUS(raw);
-    if (WIFSIGNALED(raw) && !outcome.hung) outcome.signal = WTERMSIG(raw);
-    outcome.out = out();
-    outcome.err = err();
-    return outcome;
-  }
-
- private:
-  std::string outPath, errPath;
-  pid_t pid = -1;
-};
-
-Outcome run(const Process::Options& options, double seconds = kCaseSeconds) {
-  Process process(options);
-  return process.wait(seconds);
-}
-
-// No crash, no hang, no sanitizer report.
-void expectNoCrashOrHang(const Outcome& outcome) {
-  EXPECT_FALSE(outcome.hung) << "still running after the time limit; killed\n" << outcome.err;
-  EXPECT_EQ(outcome.signal, 0) << "ended by " << strsignal(outcome.signal) << "\n" << outcome.err;
-  for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:", "UndefinedBehaviorSanitizer"})
-    EXPECT_FALSE(contains(outcome.err, report)) << outcome.err;
-}
-
-std::vector<std::string> temporariesUnder(const fs::path& folder) {
-  std::vector<std::string> found;
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, error);
-       it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (contains(it->path().filename().string(), ".part-")) found.push_back(it->path().string());
-  }
-  return found;
-}
-
-void removeFolder(const fs::path& folder) {
-  std::error_code ignored;
-  for (auto it = fs::recursive_directory_iterator(folder, ignored); it != fs::recursive_directory_iterator();
-       it.increment(ignored))
-    if (it->is_directory(ignored)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(folder, ignored);
-}
-
-bool privileged() { return geteuid() == 0; }
-
-// A sine at half scale, 16-bit.
-void writeSine(const fs::path& path, int channels, int rate, int frames) {
-  std::vector<float> samples(size_t(frames) * size_t(channels));
-  for (int f = 0; f < frames; ++f)
-    for (int c = 0; c < channels; ++c)
-      samples[size_t(f) * size_t(channels) + size_t(c)] =
-          0.5f * float(std::sin(2.0 * std::numbers::pi * 440.0 * (c + 1) * f / rate));
-  vemora::SoundFileWriter writer(path.string(), vemora::outputFormatFor(path.string(), "16"), channels, rate);
-  writer.write(samples.data(), frames);
-  writer.commit();
-}
 
 // A shared library of the system that is no plug-in: it has none of the
 // entries the engine looks for.
@@ -367,7 +211,7 @@ class BadInput : public ::testing::Test {
     if (!privileged()) return false;
     Process::Options o = options(root, {kVemora, "--version"});
     o.asNobody = true;
-    return run(o).exitStatus == 0;
+    return run(o, kCaseSeconds).exitStatus == 0;
   }
   void TearDown() override { removeFolder(root); }
 
@@ -413,7 +257,7 @@ class BadInput : public ::testing::Test {
         o.asNobody = true;
         fs::permissions(folder, fs::perms::all);
       }
-      const Outcome outcome = run(o);
+      const Outcome outcome = run(o, kCaseSeconds);
       expectNoCrashOrHang(outcome);
       EXPECT_EQ(outcome.exitStatus, expected) << outcome.err;
       if (c.quiet) {
@@ -505,7 +349,7 @@ TEST_F(BadInput, LookupTools) {
     SCOPED_TRACE(fs::path(c.program).filename().string() + ": " + c.what);
     std::vector<std::string> args = {c.program};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const Outcome outcome = run(options(root, args));
+    const Outcome outcome = run(options(root, args), kCaseSeconds);
     expectNoCrashOrHang(outcome);
     EXPECT_EQ(outcome.exitStatus, 0);
     EXPECT_EQ(outcome.out, c.out);
@@ -515,7 +359,7 @@ TEST_F(BadInput, LookupTools) {
   const std::string digits(100000, '9');
   for (const std::string& program : {kOctify, kHertzify}) {
     SCOPED_TRACE(program + " with absurd numbers");
-    const Outcome outcome = run(options(root, {program, "1e999", "-1e999", "nan", digits, "-0"}));
+    const Outcome outcome = run(options(root, {program, "1e999", "-1e999", "nan", digits, "-0"}), kCaseSeconds);
     expectNoCrashOrHang(outcome);
     EXPECT_EQ(outcome.exitStatus, 0);
     EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 5) << outcome.out.substr(0, 200);
@@ -807,7 +651,7 @@ constexpr const char* kLongScore =
     "for i = 0, 15 do PAN(i, 0, 3600, 0.1, 0, 0, 0.5) end\n";
 
 TEST_F(BadInput, SignalInTheMiddleOfARenderLeavesNoFile) {
-  for (const int signal : {SIGTERM, SIGINT}) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
     for (const bool existing : {false, true}) {
       SCOPED_TRACE(std::string(strsignal(signal)) + (existing ? ", with an earlier file there" : ""));
       const fs::path folder = root / ("render-" + std::to_string(signal) + (existing ? "b" : "a"));
@@ -823,7 +667,8 @@ TEST_F(BadInput, SignalInTheMiddleOfARenderLeavesNoFile) {
       const Outcome outcome = render.wait(kCaseSeconds);
       expectNoCrashOrHang(outcome);
       EXPECT_EQ(outcome.exitStatus, 128 + signal);
-      EXPECT_EQ(outcome.err, std::string("vemora: interrupted by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
+      const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+      EXPECT_EQ(outcome.err, std::string("vemora: interrupted by ") + name +
                                  "; the render was stopped and nothing written\n");
       EXPECT_EQ(temporariesUnder(folder), std::vector<std::string>{});
       if (existing) {
