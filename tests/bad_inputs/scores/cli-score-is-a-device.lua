@@ -1,0 +1,4 @@
+-- A device given as the score: /dev/zero would be read without end.
+-- command: /dev/zero
+-- exit: 1
+-- stderr: vemora: cannot read /dev/zero: it is a device, not a score file

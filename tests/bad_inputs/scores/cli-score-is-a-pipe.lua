@@ -1,0 +1,6 @@
+-- A named pipe given as the score, with no program writing to it: read as
+-- far as it goes (nothing) at once, rather than waiting for ever.
+-- command: pipe.wav
+-- output: pipe.wav
+-- exit: 1
+-- stderr: vemora: cannot read pipe.wav: the pipe gave nothing (no program writes to it)
