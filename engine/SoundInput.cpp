@@ -251,6 +251,17 @@ class FileSoundInput final : public SoundInput {
 
 }  // namespace
 
+std::string plainSndfileText(const std::string& text) {
+  if (text.find("SF_INFO struct incomplete") != std::string::npos)
+    return "its header gives a sampling rate, channel count or length that cannot be (0 Hz, say)";
+  if (text == "Channel count is zero.") return "its header gives 0 channels";
+  std::string plain = text;
+  const std::string system = "System error : ";
+  if (plain.compare(0, system.size(), system) == 0) plain.erase(0, system.size());
+  if (!plain.empty() && plain.back() == '.') plain.pop_back();
+  return plain;
+}
+
 std::optional<FileIdentity> identityOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
@@ -274,7 +285,7 @@ std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string*
   SF_INFO info{};
   SndfilePtr file(sf_open_fd(fd, SFM_READ, &info, SF_FALSE));
   if (!file)
-    refuse(path, std::string("not a sound file libsndfile can read: ") + sf_strerror(nullptr));
+    refuse(path, "not a sound file libsndfile can read: " + plainSndfileText(sf_strerror(nullptr)));
   if (info.channels < 1 || info.samplerate < 1 || info.frames < 0)
     refuse(path, "the file's header gives no channels, sampling rate or length");
   if (!info.seekable) refuse(path, "libsndfile cannot seek in it, and notes need random access");

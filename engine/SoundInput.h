@@ -18,6 +18,11 @@ struct SoundFileError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// libsndfile's error text in the words of a message to a user:
+// "System error : File too large." becomes "File too large", and texts that
+// speak of libsndfile's own structures say what is wrong with the file.
+std::string plainSndfileText(const std::string& text);
+
 // Which file a path leads to (links followed), and how it stood when looked
 // at: two paths name the same file when device and inode agree, however
 // they are spelled.

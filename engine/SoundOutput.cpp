@@ -359,7 +359,7 @@ struct SoundFileWriter::Impl {
   [[noreturn]] void failWrite() {
     // A partial file must never be renamed into place by a later commit.
     failed = true;
-    fail(sf_strerror(file.get()));
+    fail(plainSndfileText(sf_strerror(file.get())));
   }
 
   std::string finalPath;
@@ -420,7 +420,7 @@ SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& fo
   w.createTemporary();
   // From here on ~Impl removes the temporary if anything below throws.
   w.file.reset(sf_open_fd(w.fd, SFM_WRITE, &info, SF_FALSE));
-  if (!w.file) w.fail(sf_strerror(nullptr));
+  if (!w.file) w.fail(plainSndfileText(sf_strerror(nullptr)));
   if (rf64) sf_command(w.file.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
   // The PEAK chunk lets editors show a float file's level without a scan;
   // asked for explicitly rather than trusting libsndfile's default.
@@ -494,7 +494,7 @@ void SoundFileWriter::commit() {
     if (w.frames == 0 && w.format.container == "flac")
       sf_command(w.file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
     // sf_close writes the final header (lengths, PEAK).
-    if (const int error = sf_close(w.file.release())) w.fail(sf_error_number(error));
+    if (const int error = sf_close(w.file.release())) w.fail(plainSndfileText(sf_error_number(error)));
     if (w.format.container != "flac" && !clearPeakTimestamp(w.fd, w.format.container == "aiff"))
       w.fail(std::strerror(errno));
     w.verifyHeader();

@@ -79,6 +79,9 @@ void makeFixtures(const fs::path& folder) {
   // The header still promises a second of sound; 200 frames follow it.
   writeFile(folder / "truncated.wav", whole.substr(0, data + 8 + 400));
   writeFile(folder / "header-cut.wav", whole.substr(0, 20));
+  std::string rateZero = whole;  // the fmt chunk's sampling rate, 12 bytes into it, set to 0
+  std::fill_n(rateZero.begin() + long(whole.find("fmt ") + 12), 4, '\0');
+  writeFile(folder / "rate0.wav", rateZero);
   writeFile(folder / "empty.wav", "");
   writeFile(folder / "words.wav", "These are words, not sound.\n");
   writeFile(folder / "plain.txt", "text\n");
