@@ -87,8 +87,16 @@ class Process {
     std::vector<char*> argv;
     for (const std::string& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    // The caller's environment, with the variables given replacing those of
+    // the same name.
     std::vector<char*> envp;
-    for (char** variable = environ; *variable; ++variable) envp.push_back(*variable);
+    auto given = [&](const char* variable) {
+      for (const std::string& own : options.environment)
+        if (own.compare(0, own.find('=') + 1, variable, 0, own.find('=') + 1) == 0) return true;
+      return false;
+    };
+    for (char** variable = environ; *variable; ++variable)
+      if (!given(*variable)) envp.push_back(*variable);
     for (const std::string& variable : options.environment) envp.push_back(const_cast<char*>(variable.c_str()));
     envp.push_back(nullptr);
     const std::string folder = options.folder.string();
