@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -338,20 +339,25 @@ struct SoundFileWriter::Impl {
   // under a second name until the folder is on the disk, so that a failure
   // at any step leaves it where it was.
   void publish() {
+    struct stat st {};
+    const bool earlier = ::lstat(finalPath.c_str(), &st) == 0;
     const std::string backup = tempPath + "-old";
-    const bool kept = ::link(finalPath.c_str(), backup.c_str()) == 0;
+    const bool kept = earlier && ::link(finalPath.c_str(), backup.c_str()) == 0;
     if (std::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
       const int error = errno;
       if (kept) ::unlink(backup.c_str());
       fail(std::strerror(error));
     }
-    const std::string moved = std::exchange(tempPath, std::string());
+    tempPath.clear();
     if (const int error = syncFolder(folderOf(finalPath))) {
+      std::string reason = "the folder could not be flushed to the disk: " + std::string(std::strerror(error));
       if (kept)
         std::rename(backup.c_str(), finalPath.c_str());
-      else
+      else if (!earlier)
         ::unlink(finalPath.c_str());
-      fail("the folder could not be flushed to the disk: " + std::string(std::strerror(error)));
+      else  // a file system without hard links: the earlier file is gone
+        reason += "; the new file is in place but may not survive a crash";
+      fail(reason);
     }
     if (kept) ::unlink(backup.c_str());
   }
