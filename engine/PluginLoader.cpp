@@ -66,6 +66,21 @@ std::string loadFailure(const std::string& file) {
   return reason;
 }
 
+// A plug-in built with the SDK headers carries the interface version it was
+// built for. One built for another version is closed before any of its
+// entries runs: its objects and calls need not match this engine's. A
+// library without the mark (built from the documented declarations alone,
+// or no plug-in at all) is left to the entry checks that follow.
+void checkInterface(void* handle, const std::string& file) {
+  const auto* mark = static_cast<const int*>(dlsym(handle, "vemora_plugin_interface"));
+  if (!mark || *mark == VEMORA_PLUGIN_INTERFACE) return;
+  const int built = *mark;
+  dlclose(handle);
+  throw ScoreError("load: " + file + " was built for plug-in interface " + std::to_string(built) +
+                   ", this engine has " + std::to_string(VEMORA_PLUGIN_INTERFACE) +
+                   "; rebuild it against this Vemora");
+}
+
 }  // namespace
 
 PluginLoader::PluginLoader() {
@@ -95,6 +110,7 @@ PluginLoader::Opened PluginLoader::open(const std::string& name) {
     void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle)
       throw ScoreError("load: " + file.string() + " cannot be loaded as a plug-in: " + loadFailure(file.string()));
+    checkInterface(handle, file.string());
     return {handle, file.string()};
   }
   throw ScoreError("load: no plug-in named " + name + " (searched: " + searched + ")");
