@@ -55,7 +55,11 @@ cmp -s "$work/cmake.wav" "$work/plugin-template/tremolo.wav" ||
   fail "the TREMOLO of vemora.pc sounds other than the TREMOLO of find_package(Vemora)"
 
 # What the sound must be, read through the installed engine library by a
-# program that embeds it.
-c++ -std=c++20 -O2 scripts/check-sdk/tremolo_check.cpp $(pkg-config --cflags --libs vemora) -o "$work/tremolo_check"
-"$work/tremolo_check" "$work/sounds/voice.wav" "$work/cmake.wav" 3.2 0.8 4 0.75
+# program that embeds it, built through Vemora::engine and through vemora.pc.
+cp -r scripts/check-sdk "$work/check-src"
+cmake -S "$work/check-src" -B "$work/check-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/check-build" >/dev/null
+"$work/check-build/tremolo_check" "$work/sounds/voice.wav" "$work/cmake.wav" 3.2 0.8 4 0.75
+c++ -std=c++20 -O2 "$work/check-src/tremolo_check.cpp" $(pkg-config --cflags --libs vemora) -o "$work/pc_check"
+"$work/pc_check" "$work/sounds/voice.wav" "$work/cmake.wav" 3.2 0.8 4 0.75 >/dev/null
 echo "check-sdk: the SDK of $build builds, loads and plays an outside instrument"
