@@ -20,7 +20,7 @@ pc=$(find "$prefix" -name vemora.pc -print -quit)
 export PKG_CONFIG_PATH=$(dirname "$pc")
 plugins=$(pkg-config --variable=plugindir vemora)
 [ -e "$plugins/libPAN.so" ] || fail "the instruments are not in $plugins"
-for probe in FRAMEPROBE legacyprobe NEXTIFACE DECLPROBE; do
+for probe in FRAMEPROBE legacyprobe NEXTIFACE NEXTNAMES DECLPROBE; do
   [ ! -e "$plugins/lib$probe.so" ] || fail "the test plug-in $probe was installed"
 done
 

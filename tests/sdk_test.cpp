@@ -66,6 +66,19 @@ TEST(PluginInterface, APluginForAnotherInterfaceIsRefusedUnrun) {
   EXPECT_EQ(engine->load("FRAMEPROBE"), std::vector<std::string>{"FRAMEPROBE"});
 }
 
+TEST(PluginInterface, APluginNeedingNamesThisEngineLacksIsRefusedForItsInterface) {
+  auto engine = makeEngine();
+  const fs::path file = kTestPlugins / "libNEXTNAMES.so";
+  // dlopen alone would say no more than that a name is missing.
+  ASSERT_EQ(dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL), nullptr);
+  try {
+    engine->load("NEXTNAMES");
+    ADD_FAILURE() << "NEXTNAMES was loaded";
+  } catch (const ScoreError& error) {
+    EXPECT_EQ(std::string(error.what()), refusalOf(file, VEMORA_PLUGIN_INTERFACE + 1));
+  }
+}
+
 TEST(PluginInterface, TheProgramNamesTheFileAndBothInterfaces) {
   const fs::path folder = fs::temp_directory_path() / ("vemora-sdk-" + std::to_string(getpid()));
   fs::create_directories(folder);

@@ -2,7 +2,15 @@
 // plug-in interface after this engine's (mark.cpp). The engine must refuse
 // the file before it runs any entry: were rtprofile called, the name
 // NEXTIFACE would be registered.
+//
+// Built again as NEXTNAMES with NEXTIFACE_NEW_CALL, it also calls a name
+// that this engine does not have, as a plug-in for a later interface may:
+// the file then cannot be opened at all, and the engine must still say why.
 #include "Instrument.h"
+
+#ifdef NEXTIFACE_NEW_CALL
+int rtnextcall(Instrument* inst);
+#endif
 
 class NEXTIFACE : public Instrument {
  public:
@@ -11,6 +19,9 @@ class NEXTIFACE : public Instrument {
     return noteFrames;
   }
   int run() override {
+#ifdef NEXTIFACE_NEW_CALL
+    rtnextcall(this);
+#endif
     frameCursor += chunkFrames;
     return chunkFrames;
   }
