@@ -53,7 +53,8 @@ class Instrument {
   inline int rtaddout(const float* frame);
   int set_bus_config(const char* name);
   // The table carried by pfield i, or null (and *len = 0) when it carries
-  // none. The non-const form is the one plug-ins have always bound by name.
+  // none. The non-const form is the one the plug-in interface documents,
+  // and so the one a plug-in that declares it itself binds by name.
   double* getPFieldTable(int i, int* len);
   double* getPFieldTable(int i, int* len) const;
 
