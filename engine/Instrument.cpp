@@ -70,6 +70,15 @@ double* Instrument::getPFieldTable(int i, int* len) const {
   return const_cast<double*>(table->values.data());
 }
 
+double* Instrument::getPFieldTable(int i, int* len) {
+  return static_cast<const Instrument*>(this)->getPFieldTable(i, len);
+}
+
+// rtaddout is inline for the plug-ins built with Instrument.h; naming it here
+// makes the library carry (and export) one copy too, which a plug-in that
+// declares `int rtaddout(float*)` itself binds when it is loaded.
+[[gnu::used]] static int (Instrument::*const kExportedRtaddout)(float*) = &Instrument::rtaddout;
+
 int Instrument::set_bus_config(const char* name) {
   if (!noteState || !gContext.engine || !name) return -1;
   auto& configs = gContext.engine->busConfigs;

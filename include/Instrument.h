@@ -9,6 +9,8 @@
 #include <cstdarg>
 #include <cstddef>
 
+#include "plugin_interface.h"
+
 // Marks the names a plug-in exports (plug-ins build with hidden visibility).
 #define VEMORA_EXPORT __attribute__((visibility("default")))
 
@@ -43,10 +45,17 @@ class Instrument {
   virtual int configure();
   virtual int run() = 0;
 
-  // Adds one frame of outChanCount samples to this chunk's output.
+  // Adds one frame of outChanCount samples to this chunk's output. Both are
+  // inline so that the frame loop of an instrument built with this header
+  // adds without a call; the engine also exports rtaddout(float*) under its
+  // own name for plug-ins that declare it rather than include this header.
+  inline int rtaddout(float* frame);
   inline int rtaddout(const float* frame);
   int set_bus_config(const char* name);
-  // The table carried by pfield i, or null (and *len = 0) when it carries none.
+  // The table carried by pfield i, or null (and *len = 0) when it carries
+  // none. The non-const form is the one the plug-in interface documents,
+  // and so the one a plug-in that declares it itself binds by name.
+  double* getPFieldTable(int i, int* len);
   double* getPFieldTable(int i, int* len) const;
 
   int frameCursor = 0;    // next note frame
@@ -110,3 +119,5 @@ inline int Instrument::rtaddout(const float* frame) {
   outFramesAdded = added + 1;
   return channels;
 }
+
+inline int Instrument::rtaddout(float* frame) { return rtaddout(static_cast<const float*>(frame)); }

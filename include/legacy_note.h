@@ -6,6 +6,8 @@
 // Counts are in samples (frames x channels) unless a name says frames.
 #pragma once
 
+#include "plugin_interface.h"
+
 // Legacy function type: the pfields as floats, their count, and the same
 // values as doubles.
 using LegacyFunction = double (*)(float* p, int n, double* pp);

@@ -7,6 +7,7 @@ scripts/setup.sh
 jobs=$(nproc)
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$jobs"
+scripts/check-sdk.sh build
 scripts/build.sh build-asan -DVEMORA_SANITIZE=ON -DVEMORA_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
