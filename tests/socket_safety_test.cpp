@@ -126,6 +126,10 @@ class Server {
   }
 
   ~Server() {
+    // In a sanitizer build a fault the program survived still shows here.
+    const std::string messages = err();
+    for (const char* report : {"AddressSanitizer", "LeakSanitizer", "UndefinedBehaviorSanitizer", "runtime error:"})
+      EXPECT_FALSE(contains(messages, report)) << messages;
     for (int fd : connections) close(fd);
     if (pid > 0) {
       kill(pid, SIGKILL);
@@ -264,6 +268,30 @@ void expectRefusedAtTheStart(const fs::path& folder, const std::vector<std::stri
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
+struct Ended {
+  int status = -1;
+  std::string out, err;
+};
+
+// A whole session in a folder of its own: the records on one connection,
+// a moment to play them, then SIGTERM.
+Ended playSession(const fs::path& folder, const std::vector<std::string>& args, const std::string& records) {
+  fs::create_directories(folder);
+  Server server(folder, args);
+  EXPECT_TRUE(server.ready) << server.err();
+  const int fd = server.connect();
+  EXPECT_TRUE(fd >= 0 && Server::send(fd, records));
+  sleepSeconds(0.3);
+  server.signal(SIGTERM);
+  Ended ended;
+  ended.status = server.waitExit();
+  ended.out = server.out();
+  ended.err = server.err();
+  return ended;
+}
+
+const std::string kDefaultOutput = "vemora-socket-" + std::to_string(kSocketNumber) + ".wav";
+
 class SocketSafety : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -369,19 +397,13 @@ TEST_F(SocketSafety, PathsOutsideTheServedFolderAreRefused) {
 // --root serves another folder than the current one: records' relative
 // paths resolve there, and the operator's own --output stays where it was.
 TEST_F(SocketSafety, RootOptionChoosesTheServedFolder) {
-  const fs::path served = root / "served";
-  fs::create_directories(served);
-  Server server(root, {"--root", "served", "--output", "mine.wav"});
-  ASSERT_TRUE(server.ready) << server.err();
-  const int fd = server.connect();
-  ASSERT_GE(fd, 0);
-  ASSERT_TRUE(Server::send(fd, texts("load", {"argprobe"}) + texts("rtoutput", {"../mine.wav"}) +
-                                   texts("rtoutput", {"take.wav"}) + note(0, 0.05, 0.25, 0.5)));
-  EXPECT_TRUE(server.errHas("connection 1: record 2: rtoutput \"../mine.wav\" refused"));
-  sleepSeconds(0.2);
-  server.signal(SIGTERM);
-  EXPECT_EQ(server.waitExit(), 0);
-  EXPECT_TRUE(fs::exists(served / "take.wav")) << server.err();
+  fs::create_directories(root / "served");
+  const Ended ended = playSession(root, {"--root", "served", "--output", "mine.wav"},
+                                  texts("load", {"argprobe"}) + texts("rtoutput", {"../mine.wav"}) +
+                                      texts("rtoutput", {"take.wav"}) + note(0, 0.05, 0.25, 0.5));
+  EXPECT_EQ(ended.status, 0);
+  EXPECT_TRUE(contains(ended.err, "connection 1: record 2: rtoutput \"../mine.wav\" refused")) << ended.err;
+  EXPECT_TRUE(fs::exists(root / "served" / "take.wav")) << ended.err;
   EXPECT_FALSE(fs::exists(root / "mine.wav"));
 
   Server missing(root, {"--root", "no-such-folder"});
@@ -403,7 +425,7 @@ TEST_F(SocketSafety, SessionEndsAtItsLength) {
   EXPECT_EQ(server.waitExit(), 0) << server.err();
   const std::string err = server.err();
   EXPECT_EQ(occurrences(err, "the session reached its limit of 1.5 s of output (--max-session-seconds)"), 1u) << err;
-  const std::optional<Sound> sound = readSound(root / ("vemora-socket-" + std::to_string(kSocketNumber) + ".wav"));
+  const std::optional<Sound> sound = readSound(root / kDefaultOutput);
   ASSERT_TRUE(sound) << err;
   EXPECT_EQ(sound->frames(), int64_t(1.5 * kRate));
   EXPECT_EQ(framesHolding(*sound, 0.25f, 0.5f), int64_t(1.5 * kRate));
@@ -416,53 +438,35 @@ TEST_F(SocketSafety, SessionEndsAtItsLength) {
 // set_option may not raise the rate or the channels beyond the ceilings;
 // the operator may move them.
 TEST_F(SocketSafety, RateAndChannelsHaveCeilings) {
-  {
-    SCOPED_TRACE("default ceilings");
-    const fs::path folder = root / "default";
-    fs::create_directories(folder);
-    Server server(folder);
-    ASSERT_TRUE(server.ready) << server.err();
-    const int fd = server.connect();
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(Server::send(fd, texts("set_option", {"sr=192001"}) + texts("set_option", {"channels=9"}) +
-                                     texts("set_option", {"sr=99999999999999999999"}) +
-                                     texts("set_option", {"sr=96000", "channels=8"}) + texts("load", {"argprobe"}) +
-                                     note(0, 0.05, 0.25, 0.5)));
-    sleepSeconds(0.2);
-    server.signal(SIGTERM);
-    EXPECT_EQ(server.waitExit(), 0);
-    const std::string err = server.err();
-    EXPECT_TRUE(contains(err, "connection 1: record 1: set_option \"sr=192001\" refused: a socket session's "
-                              "sampling rate is at most 192000 Hz"))
-        << err;
-    EXPECT_TRUE(contains(err, "connection 1: record 2: set_option \"channels=9\" refused: a socket session has "
-                              "at most 8 channels"))
-        << err;
-    EXPECT_TRUE(contains(err, "connection 1: record 3: set_option \"sr=99999999999999999999\" refused")) << err;
-    const std::optional<Sound> sound = readSound(folder / ("vemora-socket-" + std::to_string(kSocketNumber) + ".wav"));
-    ASSERT_TRUE(sound) << server.err();
-    EXPECT_EQ(sound->rate, 96000);
-    EXPECT_EQ(sound->channels, 8);
-  }
-  {
-    SCOPED_TRACE("raised ceilings");
-    const fs::path folder = root / "raised";
-    fs::create_directories(folder);
-    Server server(folder, {"--max-rate", "384000", "--max-channels", "16"});
-    ASSERT_TRUE(server.ready) << server.err();
-    const int fd = server.connect();
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(Server::send(fd, texts("set_option", {"sr=384000", "channels=16"}) + texts("load", {"argprobe"}) +
-                                     note(0, 0.05, 0.25, 0.5)));
-    sleepSeconds(0.2);
-    server.signal(SIGTERM);
-    EXPECT_EQ(server.waitExit(), 0);
-    EXPECT_FALSE(contains(server.err(), "refused")) << server.err();
-    const std::optional<Sound> sound = readSound(folder / ("vemora-socket-" + std::to_string(kSocketNumber) + ".wav"));
-    ASSERT_TRUE(sound) << server.err();
-    EXPECT_EQ(sound->rate, 384000);
-    EXPECT_EQ(sound->channels, 16);
-  }
+  const Ended capped = playSession(root / "default", {},
+                                   texts("set_option", {"sr=192001"}) + texts("set_option", {"channels=9"}) +
+                                       texts("set_option", {"sr=99999999999999999999"}) +
+                                       texts("set_option", {"sr=96000", "channels=8"}) + texts("load", {"argprobe"}) +
+                                       note(0, 0.05, 0.25, 0.5));
+  EXPECT_EQ(capped.status, 0);
+  EXPECT_TRUE(contains(capped.err, "connection 1: record 1: set_option \"sr=192001\" refused: a socket session's "
+                                   "sampling rate is at most 192000 Hz"))
+      << capped.err;
+  EXPECT_TRUE(contains(capped.err, "connection 1: record 2: set_option \"channels=9\" refused: a socket session "
+                                   "has at most 8 channels"))
+      << capped.err;
+  EXPECT_TRUE(contains(capped.err, "connection 1: record 3: set_option \"sr=99999999999999999999\" refused"))
+      << capped.err;
+  std::optional<Sound> sound = readSound(root / "default" / kDefaultOutput);
+  ASSERT_TRUE(sound) << capped.err;
+  EXPECT_EQ(sound->rate, 96000);
+  EXPECT_EQ(sound->channels, 8);
+
+  const Ended raised = playSession(root / "raised", {"--max-rate", "384000", "--max-channels", "16"},
+                                   texts("set_option", {"sr=384000", "channels=16"}) + texts("load", {"argprobe"}) +
+                                       note(0, 0.05, 0.25, 0.5));
+  EXPECT_EQ(raised.status, 0);
+  EXPECT_FALSE(contains(raised.err, "refused")) << raised.err;
+  sound = readSound(root / "raised" / kDefaultOutput);
+  ASSERT_TRUE(sound) << raised.err;
+  EXPECT_EQ(sound->rate, 384000);
+  EXPECT_EQ(sound->channels, 16);
+
   for (const char* bad : {"100", "768001", "fast"}) expectRefusedAtTheStart(root, {"--max-rate", bad});
   for (const char* bad : {"0", "65", "many"}) expectRefusedAtTheStart(root, {"--max-channels", bad});
 }
@@ -501,7 +505,7 @@ TEST_F(SocketSafety, HeavyRecordsOnOneConnectionDoNotDelayAnothersNotes) {
   sleepSeconds(0.2);
   server.signal(SIGTERM);
   EXPECT_EQ(server.waitExit(), 0) << server.err();
-  const std::optional<Sound> sound = readSound(root / ("vemora-socket-" + std::to_string(kSocketNumber) + ".wav"));
+  const std::optional<Sound> sound = readSound(root / kDefaultOutput);
   ASSERT_TRUE(sound) << server.err();
   int64_t previous = -1;
   for (int i = 0; i < kNotes; ++i) {
@@ -542,7 +546,7 @@ TEST_F(SocketSafety, RecordsSentBeforeTheStopArePlayed) {
     server.signal(SIGCONT);
     EXPECT_EQ(server.waitExit(), 0) << server.err();
     EXPECT_TRUE(contains(server.out(), "3 notes played")) << server.out();
-    const std::optional<Sound> sound = readSound(folder / ("vemora-socket-" + std::to_string(kSocketNumber) + ".wav"));
+    const std::optional<Sound> sound = readSound(folder / kDefaultOutput);
     ASSERT_TRUE(sound) << server.err();
     EXPECT_EQ(framesHolding(*sound, 0.25f, 0.5f), int64_t(0.1 * kRate));
     EXPECT_EQ(framesHolding(*sound, 0.125f, 0.375f), int64_t(0.1 * kRate));
@@ -592,38 +596,18 @@ TEST_F(SocketSafety, RunningOutOfDescriptorsNeitherSpinsNorStopsService) {
 // Samples that are no number are reported as in a file render; an integer
 // file reports the samples it clipped.
 TEST_F(SocketSafety, NaNAndClippedSamplesAreReported) {
-  {
-    SCOPED_TRACE("float file");
-    const fs::path folder = root / "float";
-    fs::create_directories(folder);
-    Server server(folder);
-    ASSERT_TRUE(server.ready) << server.err();
-    const int fd = server.connect();
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(Server::send(fd, texts("load", {"argprobe"}) + texts("rtoutput", {"nan.wav"}) +
-                                     note(0, 0.1, std::nan(""), 0.5)));
-    sleepSeconds(0.3);
-    server.signal(SIGTERM);
-    EXPECT_EQ(server.waitExit(), 0);
-    EXPECT_TRUE(contains(server.err(), "vemora: " + (folder / "nan.wav").string() + ": " +
-                                           std::to_string(int(0.1 * kRate)) +
-                                           " samples were NaN or infinite; they were written as 0 (NaN) or full "
-                                           "scale (infinite)\n"))
-        << server.err();
-  }
-  {
-    SCOPED_TRACE("16-bit file");
-    const fs::path folder = root / "int";
-    fs::create_directories(folder);
-    Server server(folder);
-    ASSERT_TRUE(server.ready) << server.err();
-    const int fd = server.connect();
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(Server::send(fd, texts("load", {"argprobe"}) + texts("rtoutput", {"loud.wav", "16"}) +
-                                     note(0, 0.1, 2.0, 0.5)));
-    sleepSeconds(0.3);
-    server.signal(SIGTERM);
-    EXPECT_EQ(server.waitExit(), 0);
-    EXPECT_TRUE(contains(server.out(), ", " + std::to_string(int(0.1 * kRate)) + " samples clipped)")) << server.out();
-  }
+  const std::string count = std::to_string(int(0.1 * kRate));
+  const Ended nan = playSession(root / "float", {},
+                                texts("load", {"argprobe"}) + texts("rtoutput", {"nan.wav"}) +
+                                    note(0, 0.1, std::nan(""), 0.5));
+  EXPECT_EQ(nan.status, 0);
+  EXPECT_TRUE(contains(nan.err, "vemora: " + (root / "float" / "nan.wav").string() + ": " + count +
+                                    " samples were NaN or infinite; they were written as 0 (NaN) or full scale "
+                                    "(infinite)\n"))
+      << nan.err;
+  const Ended loud = playSession(root / "int", {},
+                                 texts("load", {"argprobe"}) + texts("rtoutput", {"loud.wav", "16"}) +
+                                     note(0, 0.1, 2.0, 0.5));
+  EXPECT_EQ(loud.status, 0);
+  EXPECT_TRUE(contains(loud.out, ", " + count + " samples clipped)")) << loud.out;
 }
