@@ -549,6 +549,9 @@ void SocketServer::listen() {
     impl->rootReal = realPath(impl->settings.rootFolder, &error);
     if (impl->rootReal.empty())
       throw ScoreError("the folder \"" + impl->settings.rootFolder + "\" cannot be served: " + std::strerror(error));
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(impl->rootReal, ignored))
+      throw ScoreError("the folder \"" + impl->settings.rootFolder + "\" cannot be served: it is not a folder");
   }
   if (pipe2(impl->wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) throw ScoreError("cannot make the wake-up pipe");
   impl->listenFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

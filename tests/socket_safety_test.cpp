@@ -406,12 +406,15 @@ TEST_F(SocketSafety, RootOptionChoosesTheServedFolder) {
   EXPECT_TRUE(fs::exists(root / "served" / "take.wav")) << ended.err;
   EXPECT_FALSE(fs::exists(root / "mine.wav"));
 
-  Server missing(root, {"--root", "no-such-folder"});
-  EXPECT_FALSE(missing.ready);
-  EXPECT_EQ(missing.waitExit(), 1);
-  EXPECT_TRUE(contains(missing.err(), "vemora: the folder \"" + (root / "no-such-folder").string() +
-                                          "\" cannot be served: No such file or directory\n"))
-      << missing.err();
+  const std::string noFolder = (root / "no-such-folder").string();
+  const std::string file = (root / "served" / "take.wav").string();
+  for (const auto& [given, reason] : {std::pair{noFolder, std::string("No such file or directory")},
+                                      std::pair{file, std::string("it is not a folder")}}) {
+    Server refused(root, {"--root", given});
+    EXPECT_FALSE(refused.ready);
+    EXPECT_EQ(refused.waitExit(), 1);
+    EXPECT_EQ(refused.err(), "vemora: the folder \"" + given + "\" cannot be served: " + reason + "\n");
+  }
 }
 
 // The session ends by itself at its length: one message, the file kept,
