@@ -5,11 +5,16 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -18,6 +23,7 @@
 #include <vector>
 
 #include "Engine.h"
+#include "PrintableText.h"
 #include "SoundOutput.h"
 #include "scorewire.h"
 
@@ -27,6 +33,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kStopTailSeconds = 30;
+// How often the output file's header is brought up to date while the
+// session runs: what a crash leaves behind is readable up to this age.
+constexpr auto kHeaderInterval = std::chrono::milliseconds(500);
+// After running out of descriptors the listener rests until a connection
+// closes, or this long at most (a descriptor may free elsewhere).
+constexpr auto kListenerRest = std::chrono::seconds(1);
+// Connections accepted in one turn, and when stopping: a flood of connects
+// cannot hold the records back.
+constexpr int kAcceptsPerTurn = 64;
 
 constexpr const char* kTextCommands[] = {"rtinput", "rtoutput", "set_option", "bus_config", "load"};
 
@@ -54,6 +69,46 @@ class FileSink : public OutputSink {
  private:
   SoundFileWriter& writer;
 };
+
+// Passes on the frames up to the session's length and drops the rest, so
+// that the output ends exactly there whatever the block length.
+class CappedSink : public OutputSink {
+ public:
+  CappedSink(OutputSink& inner, int64_t room) : inner(inner), room(room) {}
+  void write(const float* interleaved, int frames) override {
+    const int n = int(std::min<int64_t>(frames, room));
+    if (n <= 0) return;
+    inner.write(interleaved, n);
+    room -= n;
+  }
+
+ private:
+  OutputSink& inner;
+  int64_t room;
+};
+
+// A record refused for what it asks (a path outside the served folder, a
+// rate above the ceiling): the message names the record as well.
+struct Refused : ScoreError {
+  using ScoreError::ScoreError;
+};
+
+bool within(const std::string& path, const std::string& folder) {
+  if (folder == "/") return true;
+  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                            path[folder.size()] == '/');
+}
+
+std::string realPath(const std::string& path, int* error) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) {
+    *error = errno;
+    return {};
+  }
+  std::string result = real;
+  std::free(real);
+  return result;
+}
 
 struct Connection {
   int fd = -1;  // -1: bytes handed in through receive()
@@ -97,8 +152,19 @@ struct SocketServer::Impl {
   std::string outputSample;
   std::unique_ptr<SoundFileWriter> writer;  // null when settings.openOutput made the sink
   std::unique_ptr<OutputSink> sink;
+  std::unique_ptr<CappedSink> cappedSink;  // what the engine writes into
+  bool integerOutput = false;
   Clock::time_point streamStart;
+  Clock::time_point headerUpdated;
   bool failed = false;
+
+  std::string rootReal;  // the root folder, symbolic links resolved
+  int64_t sessionFrames = 0;  // the session's length, set when the stream opens
+  bool limitReached = false;
+
+  bool listenerResting = false;
+  Clock::time_point listenerWakes;
+  bool exhaustionSaid = false;
 
   Impl(Engine& engine, ServerSettings settings) : engine(engine), settings(std::move(settings)) {}
 
@@ -108,7 +174,61 @@ struct SocketServer::Impl {
   }
 
   void complain(const Connection& connection, const std::string& text) {
-    std::fprintf(stderr, "vemora: connection %d: %s\n", connection.number, text.c_str());
+    std::fprintf(stderr, "vemora: connection %d: %s\n", connection.number, printable(text).c_str());
+  }
+
+  // The path a record names, resolved, once it is known to stay inside the
+  // root folder. The part of the path that exists is followed through its
+  // symbolic links (the file itself too, when it exists); what does not
+  // exist yet can hold no link, and ".." is refused outright, so the
+  // result cannot lead out of the folder.
+  std::string confined(const std::string& command, const std::string& path) const {
+    if (settings.rootFolder.empty()) return resolve(path);
+    auto refuse = [&](const std::string& why) {
+      throw Refused(command + " \"" + path + "\" refused: " + why + "; a client may name only files inside " +
+                    rootReal + ", by paths relative to it");
+    };
+    if (path.empty()) refuse("the path is empty");
+    if (path[0] == '/') refuse("the path is absolute");
+    for (const std::filesystem::path& part : std::filesystem::path(path))
+      if (part == "..") refuse("the path has a \"..\" component");
+    const std::string full = resolve(path);
+    std::filesystem::path reached = std::filesystem::path(full).root_path();
+    std::filesystem::path existing = reached;
+    for (const std::filesystem::path& part : std::filesystem::path(full).relative_path()) {
+      if (part.empty() || part == ".") continue;
+      reached /= part;
+      struct stat status {};
+      if (::lstat(reached.c_str(), &status) != 0) break;
+      existing = reached;
+    }
+    int error = 0;
+    const std::string real = realPath(existing.string(), &error);
+    if (real.empty()) refuse("its symbolic link cannot be followed (" + std::string(std::strerror(error)) + ")");
+    if (!within(real, rootReal)) refuse("it leads to " + real + " through a symbolic link");
+    return full;
+  }
+
+  // set_option records may not raise the rate or the channel count beyond
+  // the operator's ceilings (a stranger could otherwise make the session
+  // write hundreds of megabytes a minute). Texts that are no number are left
+  // to the engine to refuse.
+  void checkOptionCeiling(const std::string& text) const {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos) return;
+    const std::string key = text.substr(0, equals);
+    const std::string value = text.substr(equals + 1);
+    char* end = nullptr;
+    errno = 0;
+    const long number = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0') return;
+    const bool tooLarge = errno == ERANGE && number > 0;
+    if (key == "sr" && (tooLarge || number > settings.maxSampleRate))
+      throw Refused("set_option \"" + text + "\" refused: a socket session's sampling rate is at most " +
+                    std::to_string(settings.maxSampleRate) + " Hz (the server's --max-rate)");
+    if (key == "channels" && (tooLarge || number > settings.maxChannels))
+      throw Refused("set_option \"" + text + "\" refused: a socket session has at most " +
+                    std::to_string(settings.maxChannels) + " channels (the server's --max-channels)");
   }
 
   bool streaming() const { return sink != nullptr; }
@@ -119,20 +239,35 @@ struct SocketServer::Impl {
       if (!sink) throw ScoreError("the output could not be opened");
     } else {
       const std::string path = outputPath.empty() ? resolve(settings.defaultOutput) : outputPath;
-      writer = std::make_unique<SoundFileWriter>(path, outputFormatFor(path, outputSample),
-                                                 engine.settings().channels, engine.settings().sampleRate);
+      const OutputFormat format = outputFormatFor(path, outputSample);
+      integerOutput = format.sample != SampleFormat::Float32;
+      writer = std::make_unique<SoundFileWriter>(path, format, engine.settings().channels,
+                                                 engine.settings().sampleRate);
       sink = std::make_unique<FileSink>(*writer);
     }
-    engine.openStream(*sink);
+    sessionFrames = std::llround(settings.maxSessionSeconds * engine.settings().sampleRate);
+    cappedSink = std::make_unique<CappedSink>(*sink, sessionFrames);
+    engine.openStream(*cappedSink);
     streamStart = Clock::now();
+    headerUpdated = streamStart;
   }
 
-  // Renders every block whose time has fully come.
+  void renderBlock() {
+    engine.renderStreamBlock();
+    if (engine.streamPosition() >= sessionFrames) limitReached = true;
+  }
+
+  // Renders every block whose time has fully come, up to the session's
+  // length, and keeps the file's header current.
   void catchUp() {
-    if (!streaming()) return;
+    if (!streaming() || limitReached) return;
     const double elapsed = std::chrono::duration<double>(Clock::now() - streamStart).count();
     const int64_t due = int64_t(elapsed * engine.settings().sampleRate);
-    while (engine.streamPosition() + engine.settings().blockFrames <= due) engine.renderStreamBlock();
+    while (!limitReached && engine.streamPosition() + engine.settings().blockFrames <= due) renderBlock();
+    if (writer && Clock::now() - headerUpdated >= kHeaderInterval) {
+      writer->updateHeader();
+      headerUpdated = Clock::now();
+    }
   }
 
   int msUntilNextBlock() const {
@@ -149,17 +284,20 @@ struct SocketServer::Impl {
     for (int i = 0; i < record.n_args; ++i) texts.emplace_back(record.data.text[i]);
     if (texts.empty()) throw ScoreError(name + ": give at least one text argument");
     if (name == "rtinput") {
-      engine.setInput(resolve(texts[0]));
+      engine.setInput(confined(name, texts[0]));
     } else if (name == "rtoutput") {
       if (streaming())
         throw ScoreError("rtoutput: the output is already open" + (writer ? " (" + writer->path() + ")" : ""));
-      const std::string path = resolve(texts[0]);
+      const std::string path = confined(name, texts[0]);
       const std::string sample = texts.size() > 1 ? texts[1] : "";
       outputFormatFor(path, sample);  // refuses a bad name or format now
       outputPath = path;
       outputSample = sample;
     } else if (name == "set_option") {
-      for (const std::string& text : texts) engine.setOption(text);
+      for (const std::string& text : texts) {
+        checkOptionCeiling(text);
+        engine.setOption(text);
+      }
     } else if (name == "bus_config") {
       engine.busConfig(texts[0], std::vector<std::string>(texts.begin() + 1, texts.end()));
     } else {
@@ -201,6 +339,8 @@ struct SocketServer::Impl {
         runText(record);
       else
         runNumbers(record);
+    } catch (const Refused& refusal) {
+      complain(connection, "record " + std::to_string(connection.records) + ": " + refusal.what());
     } catch (const std::exception& error) {
       complain(connection, error.what());
     }
@@ -236,29 +376,106 @@ struct SocketServer::Impl {
                                std::to_string(SCOREWIRE_RECORD_BYTES) + " bytes); the partial record was dropped");
   }
 
-  // Reads what has arrived; returns false when the connection must close.
-  bool readFrom(Connection& connection) {
+  // One connection's turn: reads up to the end of the record it is inside,
+  // and runs that record if it is now whole. A connection that sends
+  // records back to back, however heavy, gets one per turn like any other.
+  // Returns false when the connection must close.
+  bool takeTurn(Connection& connection) {
     unsigned char chunk[SCOREWIRE_RECORD_BYTES];
-    for (;;) {
-      const ssize_t n = read(connection.fd, chunk, sizeof chunk);
-      if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-      if (n == 0) {
-        reportCut(connection);
-        return false;
-      }
+    const ssize_t n = read(connection.fd, chunk, SCOREWIRE_RECORD_BYTES - connection.filled);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    if (n == 0) {
+      reportCut(connection);
+      return false;
+    }
+    return take(connection, chunk, size_t(n));
+  }
+
+  // At a stop: runs the records the connection had already sent, and no
+  // more than those, so that a client still writing cannot hold the stop.
+  bool drain(Connection& connection) {
+    int queued = 0;
+    if (ioctl(connection.fd, FIONREAD, &queued) != 0) return false;
+    unsigned char chunk[SCOREWIRE_RECORD_BYTES];
+    for (size_t left = size_t(std::max(queued, 0)); left > 0;) {
+      const ssize_t n = read(connection.fd, chunk, std::min(left, sizeof chunk));
+      if (n <= 0) break;
+      left -= size_t(n);
       if (!take(connection, chunk, size_t(n))) return false;
     }
+    if (connection.filled > 0)
+      complain(connection, "the stop came inside a record (" + std::to_string(connection.filled) + " of " +
+                               std::to_string(SCOREWIRE_RECORD_BYTES) + " bytes); the partial record was dropped");
+    return true;
   }
 
   void acceptConnections() {
-    for (;;) {
+    for (int i = 0; i < kAcceptsPerTurn; ++i) {
       const int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) return;
+      if (fd < 0) {
+        // The listener stays ready while connections wait that cannot be
+        // taken: polling it again at once would spin. It rests until a
+        // connection of ours closes, or a while.
+        if (errno == EMFILE || errno == ENFILE) {
+          listenerResting = true;
+          listenerWakes = Clock::now() + kListenerRest;
+          if (!exhaustionSaid)
+            std::fprintf(stderr,
+                         "vemora: no file descriptor is free for a new connection (%s); new connections wait "
+                         "until one closes, open ones are served as before\n",
+                         std::strerror(errno));
+          exhaustionSaid = true;
+        }
+        return;
+      }
       Connection connection;
       connection.fd = fd;
       connection.number = nextConnection++;
       connections.push_back(std::move(connection));
     }
+  }
+
+  bool listenerPolled() {
+    if (listenerResting && Clock::now() >= listenerWakes) listenerResting = false;
+    return !listenerResting;
+  }
+
+  int pollTimeout() const {
+    int timeout = msUntilNextBlock();
+    if (listenerResting) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(listenerWakes - Clock::now()).count();
+      const int rest = int(std::max<int64_t>(0, left) + 1);
+      timeout = timeout < 0 ? rest : std::min(timeout, rest);
+    }
+    return timeout;
+  }
+
+  void closeConnection(std::vector<Connection>::iterator it) {
+    close(it->fd);
+    connections.erase(it);
+    listenerResting = false;  // a descriptor is free again
+  }
+
+  // The stop: connections waiting to be accepted are taken, and every
+  // connection's records already sent are run.
+  void drainAll() {
+    if (limitReached) return;
+    acceptConnections();
+    for (auto it = connections.begin(); it != connections.end();) {
+      if (drain(*it)) {
+        ++it;
+      } else {
+        close(it->fd);
+        it = connections.erase(it);
+      }
+    }
+  }
+
+  void sayLimitReached() {
+    std::fprintf(stderr,
+                 "vemora: the session reached its limit of %g s of output (--max-session-seconds); the file is "
+                 "finished and kept\n",
+                 settings.maxSessionSeconds);
   }
 
   void finish() {
@@ -271,23 +488,38 @@ struct SocketServer::Impl {
     try {
       catchUp();
       // Notes already sent are let to finish, unpaced, up to a bound that
-      // keeps a stop from waiting on a note of hours.
+      // keeps a stop from waiting on a note of hours (and within the
+      // session's length).
       const int64_t most = engine.streamPosition() + int64_t(kStopTailSeconds * engine.settings().sampleRate);
-      while (!engine.streamIdle() && engine.streamPosition() < most) engine.renderStreamBlock();
-      if (!engine.streamIdle())
+      while (!limitReached && !engine.streamIdle() && engine.streamPosition() < most) renderBlock();
+      if (limitReached)
+        sayLimitReached();
+      else if (!engine.streamIdle())
         std::fprintf(stderr, "vemora: notes still sounding %d s after the stop were cut\n", kStopTailSeconds);
       engine.closeStream();
       if (writer) {
         writer->commit();
         const double seconds = double(writer->framesWritten()) / engine.settings().sampleRate;
-        std::printf("vemora: wrote %s (%.3f s, %d records, %d notes played, %d refused)\n", writer->path().c_str(),
-                    seconds, handled, engine.notesPlayed(), engine.notesRefused());
+        const int64_t clipped = writer->clippedSamples();
+        const std::string clippedText =
+            integerOutput && clipped > 0 ? ", " + std::to_string(clipped) + " samples clipped" : "";
+        std::printf("vemora: wrote %s (%.3f s, %d records, %d notes played, %d refused%s)\n",
+                    printable(writer->path()).c_str(), seconds, handled, engine.notesPlayed(), engine.notesRefused(),
+                    clippedText.c_str());
         std::fflush(stdout);
+        // A float file keeps overs but not values that are no number: the
+        // writer put 0 for NaN and full scale for infinity.
+        if (!integerOutput && clipped > 0)
+          std::fprintf(stderr,
+                       "vemora: %s: %lld samples were NaN or infinite; they were written as 0 (NaN) or full scale "
+                       "(infinite)\n",
+                       printable(writer->path()).c_str(), static_cast<long long>(clipped));
       }
     } catch (const std::exception& error) {
       std::fprintf(stderr, "vemora: %s\n", error.what());
       failed = true;
     }
+    cappedSink.reset();
     sink.reset();
     writer.reset();
   }
@@ -310,6 +542,17 @@ SocketServer::~SocketServer() {
 void SocketServer::listen() {
   if (impl->settings.socketNumber < 0 || impl->settings.socketNumber > 64000)
     throw ScoreError("socket number " + std::to_string(impl->settings.socketNumber) + " is out of range");
+  if (!(impl->settings.maxSessionSeconds > 0.0) || !std::isfinite(impl->settings.maxSessionSeconds))
+    throw ScoreError("the session's length must be a positive number of seconds");
+  if (!impl->settings.rootFolder.empty()) {
+    int error = 0;
+    impl->rootReal = realPath(impl->settings.rootFolder, &error);
+    if (impl->rootReal.empty())
+      throw ScoreError("the folder \"" + impl->settings.rootFolder + "\" cannot be served: " + std::strerror(error));
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(impl->rootReal, ignored))
+      throw ScoreError("the folder \"" + impl->settings.rootFolder + "\" cannot be served: it is not a folder");
+  }
   if (pipe2(impl->wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) throw ScoreError("cannot make the wake-up pipe");
   impl->listenFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (impl->listenFd < 0) throw ScoreError(std::string("socket: ") + std::strerror(errno));
@@ -361,24 +604,25 @@ int SocketServer::serve() {
   signal(SIGPIPE, SIG_IGN);
 
   bool stopping = false;
-  while (!stopping) {
-    std::vector<pollfd> fds = {{impl->wakePipe[0], POLLIN, 0}, {impl->listenFd, POLLIN, 0}};
+  while (!stopping && !impl->limitReached) {
+    // A negative descriptor is skipped by poll: the resting listener.
+    std::vector<pollfd> fds = {{impl->wakePipe[0], POLLIN, 0},
+                               {impl->listenerPolled() ? impl->listenFd : -1, POLLIN, 0}};
     for (const Connection& connection : impl->connections) fds.push_back({connection.fd, POLLIN, 0});
-    const int ready = poll(fds.data(), fds.size(), impl->msUntilNextBlock());
+    const int ready = poll(fds.data(), fds.size(), impl->pollTimeout());
     if (ready < 0 && errno != EINTR) break;
     impl->catchUp();
     if (fds[0].revents & POLLIN) stopping = true;
     if (fds[1].revents & POLLIN) impl->acceptConnections();
-    for (size_t i = 2; i < fds.size(); ++i) {
+    // One turn: each connection with something to read gets one record.
+    for (size_t i = 2; i < fds.size() && !impl->limitReached; ++i) {
       if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       auto it = std::find_if(impl->connections.begin(), impl->connections.end(),
                              [&](const Connection& c) { return c.fd == fds[i].fd; });
-      if (it != impl->connections.end() && !impl->readFrom(*it)) {
-        close(it->fd);
-        impl->connections.erase(it);
-      }
+      if (it != impl->connections.end() && !impl->takeTurn(*it)) impl->closeConnection(it);
     }
   }
+  if (stopping) impl->drainAll();
   impl->finish();
   sigaction(SIGTERM, &oldTerm, nullptr);
   sigaction(SIGINT, &oldInt, nullptr);

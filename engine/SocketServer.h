@@ -4,6 +4,11 @@
 // runs the command through the engine. Notes start relative to the moment
 // their record arrives; rendering is paced by the wall clock into the
 // output file, which is finished cleanly on SIGTERM or SIGINT.
+//
+// Any local process can connect, so what a record may ask for is bounded:
+// file paths stay inside one folder, the rate and channel count and the
+// session's length have ceilings, and connections take turns one record
+// at a time so that none can hold the others back.
 #pragma once
 
 #include <atomic>
@@ -25,6 +30,16 @@ struct ServerSettings {
   // at the path that rtoutput named (or defaultOutput). rtoutput records are
   // checked either way.
   std::function<std::unique_ptr<OutputSink>()> openOutput;
+  // When set, the paths of rtinput and rtoutput records must be relative,
+  // have no ".." component and lead (symbolic links followed) into this
+  // folder; others are refused. Empty: records may name any path.
+  std::string rootFolder;
+  // Output a session may write; reaching it finishes the file and ends the
+  // session.
+  double maxSessionSeconds = 21600.0;
+  // Ceilings on what set_option records may ask for.
+  int maxSampleRate = 192000;
+  int maxChannels = 8;
 };
 
 class SocketServer {
@@ -34,11 +49,15 @@ class SocketServer {
   SocketServer(const SocketServer&) = delete;
   SocketServer& operator=(const SocketServer&) = delete;
 
-  // Opens the listening socket; throws ScoreError when the port is taken.
+  // Opens the listening socket; throws ScoreError when the port is taken
+  // or the root folder cannot be found.
   void listen();
   int port() const;
-  // Serves until stop() or SIGTERM/SIGINT; finishes the output file.
-  // Returns the process's exit status (0, or 1 when the file failed).
+  // Serves until stop() or SIGTERM/SIGINT, or until the session reaches
+  // its length; finishes the output file. Records that clients had already
+  // sent when the stop came (on connections still waiting to be accepted
+  // too) are run first. Returns the process's exit status (0, or 1 when
+  // the file failed).
   int serve();
   // Safe from a signal handler or another thread.
   void stop();

@@ -522,4 +522,11 @@ const std::vector<float>& SoundFileWriter::peaks() const { return impl->peaks; }
 int64_t SoundFileWriter::clippedSamples() const { return impl->clipped; }
 const std::string& SoundFileWriter::path() const { return impl->finalPath; }
 
+void SoundFileWriter::updateHeader() {
+  Impl& w = *impl;
+  if (w.committed || w.failed || !w.file) return;
+  w.flush();
+  if (w.format.container != "flac") sf_command(w.file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+}
+
 }  // namespace vemora

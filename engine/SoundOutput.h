@@ -56,6 +56,13 @@ class SoundFileWriter {
   int64_t clippedSamples() const;
   const std::string& path() const;
 
+  // Hands the frames gathered so far to libsndfile and rewrites the header
+  // to count every frame written, so that the temporary file is readable as
+  // far as it goes should the process die before commit(). A long-running
+  // writer (a live session) calls it now and then. FLAC has no length to
+  // rewrite: its frames are handed over only.
+  void updateHeader();
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl;

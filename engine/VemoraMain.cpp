@@ -262,14 +262,32 @@ bool isSocketMode(int argc, char** argv) {
   return false;
 }
 
+constexpr const char* kSocketUsage =
+    "vemora -i -n -s N [--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
+    "[--max-channels N] [--plugin-path DIR]";
+
+// A whole number from low to high, or nothing.
+std::optional<long> wholeNumber(const char* text, long low, long high) {
+  char* end = nullptr;
+  errno = 0;
+  const long number = std::strtol(text, &end, 10);
+  if (*text == '\0' || *end != '\0' || errno == ERANGE || number < low || number > high) return std::nullopt;
+  return number;
+}
+
 // vemora -i -n -s N [&>LOG]  or  vemora -i -n -c -o N: serve score records
 // on TCP port 1102 + N. -n (no audio device: the engine always writes a
 // file) and -c are accepted as they are. An argument "&>LOG" comes from a
 // start without a shell: it asks for what a shell would have done, so the
 // program's output and messages go to LOG.
+//
+// Any local process can connect, so the files records name are kept inside
+// the folder served (the current one, or --root DIR), and the session's
+// length, rate and channels have ceilings the operator may move.
 int serveSocket(int argc, char** argv) {
   vemora::ServerSettings settings;
   std::vector<std::string> pluginPaths;
+  std::string root;
   bool haveNumber = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -286,6 +304,31 @@ int serveSocket(int argc, char** argv) {
       haveNumber = true;
     } else if (arg == "--output" && hasValue) {
       settings.defaultOutput = argv[++i];
+    } else if (arg == "--root" && hasValue) {
+      root = argv[++i];
+    } else if (arg == "--max-session-seconds" && hasValue) {
+      char* end = nullptr;
+      const double seconds = std::strtod(argv[++i], &end);
+      // Up to about 30 years, which keeps the count of frames well inside 64 bits.
+      if (end == argv[i] || *end != '\0' || !(seconds > 0.0) || seconds > 1e9) {
+        printError(std::string("--max-session-seconds: \"") + argv[i] + "\" is not a positive number of seconds");
+        return kNothingWritten;
+      }
+      settings.maxSessionSeconds = seconds;
+    } else if (arg == "--max-rate" && hasValue) {
+      const auto rate = wholeNumber(argv[++i], 1000, 768000);
+      if (!rate) {
+        printError(std::string("--max-rate: \"") + argv[i] + "\" is not a whole number from 1000 to 768000");
+        return kNothingWritten;
+      }
+      settings.maxSampleRate = int(*rate);
+    } else if (arg == "--max-channels" && hasValue) {
+      const auto channels = wholeNumber(argv[++i], 1, 64);
+      if (!channels) {
+        printError(std::string("--max-channels: \"") + argv[i] + "\" is not a whole number from 1 to 64");
+        return kNothingWritten;
+      }
+      settings.maxChannels = int(*channels);
     } else if (arg == "--plugin-path" && hasValue) {
       pluginPaths.push_back(argv[++i]);
     } else if (arg.rfind("&>", 0) == 0 && arg.size() > 2) {
@@ -293,17 +336,23 @@ int serveSocket(int argc, char** argv) {
       if (!std::freopen(log.c_str(), "a", stdout) || !std::freopen(log.c_str(), "a", stderr)) return kNothingWritten;
       setvbuf(stdout, nullptr, _IOLBF, 0);
     } else {
-      printError("socket mode: unknown argument \"" + arg + "\" (vemora -i -n -s N)");
+      printError("socket mode: unknown argument \"" + arg + "\" (" + kSocketUsage + ")");
       return kNothingWritten;
     }
   }
   if (!haveNumber) {
-    printError("socket mode needs a socket number: vemora -i -n -s N");
+    printError(std::string("socket mode needs a socket number: ") + kSocketUsage);
     return kNothingWritten;
   }
   if (settings.defaultOutput.empty())
     settings.defaultOutput = "vemora-socket-" + std::to_string(settings.socketNumber) + ".wav";
-  settings.baseFolder = std::filesystem::current_path().string();
+  const std::filesystem::path here = std::filesystem::current_path();
+  // The operator's own --output is not confined and resolves against the
+  // current folder, wherever --root points; records' paths resolve
+  // against the root.
+  settings.defaultOutput = (here / settings.defaultOutput).string();
+  settings.baseFolder = root.empty() ? here.string() : (here / root).string();
+  settings.rootFolder = settings.baseFolder;
   vemora::Engine engine;
   for (const std::string& folder : pluginPaths) engine.addPluginPath(folder);
   vemora::SocketServer server(engine, settings);
