@@ -241,8 +241,13 @@ struct SocketServer::Impl {
       const std::string path = outputPath.empty() ? resolve(settings.defaultOutput) : outputPath;
       const OutputFormat format = outputFormatFor(path, outputSample);
       integerOutput = format.sample != SampleFormat::Float32;
+      // Rendered before any input a later record names could be checked:
+      // inputs named so far must not be the file this session replaces.
+      engine.checkOutputIsNoInput(path);
+      // A session's length is not known when it starts: a WAV file becomes
+      // RF64 should it pass 4 GiB.
       writer = std::make_unique<SoundFileWriter>(path, format, engine.settings().channels,
-                                                 engine.settings().sampleRate);
+                                                 engine.settings().sampleRate, kLengthUnknown);
       sink = std::make_unique<FileSink>(*writer);
     }
     sessionFrames = std::llround(settings.maxSessionSeconds * engine.settings().sampleRate);
@@ -278,13 +283,26 @@ struct SocketServer::Impl {
     return std::max(0, int(std::ceil((next - elapsed) * 1000.0)));
   }
 
+  // While the session's file is open, the file it will replace when it is
+  // finished may not be read: the render would be made from what it ends.
+  void refuseInputThatIsTheOutput(const std::string& path) const {
+    if (!writer) return;
+    const auto input = identityOf(path);
+    const auto output = identityOf(writer->path());
+    if (input && output && input->sameFile(*output))
+      throw ScoreError("rtinput: \"" + path + "\" is the same file as the session's output \"" + writer->path() +
+                       "\"; the session would replace what it reads");
+  }
+
   void runText(const sockdata& record) {
     const std::string name = record.name;
     std::vector<std::string> texts;
     for (int i = 0; i < record.n_args; ++i) texts.emplace_back(record.data.text[i]);
     if (texts.empty()) throw ScoreError(name + ": give at least one text argument");
     if (name == "rtinput") {
-      engine.setInput(confined(name, texts[0]));
+      const std::string path = confined(name, texts[0]);
+      refuseInputThatIsTheOutput(path);
+      engine.setInput(path);
     } else if (name == "rtoutput") {
       if (streaming())
         throw ScoreError("rtoutput: the output is already open" + (writer ? " (" + writer->path() + ")" : ""));

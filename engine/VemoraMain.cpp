@@ -264,7 +264,7 @@ bool isSocketMode(int argc, char** argv) {
 
 constexpr const char* kSocketUsage =
     "vemora -i -n -s N [--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
-    "[--max-channels N] [--plugin-path DIR]";
+    "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR]";
 
 // A whole number from low to high, or nothing.
 std::optional<long> wholeNumber(const char* text, long low, long high) {
@@ -288,6 +288,7 @@ int serveSocket(int argc, char** argv) {
   vemora::ServerSettings settings;
   std::vector<std::string> pluginPaths;
   std::string root;
+  std::string maxMemory;
   bool haveNumber = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -331,6 +332,9 @@ int serveSocket(int argc, char** argv) {
       settings.maxChannels = int(*channels);
     } else if (arg == "--plugin-path" && hasValue) {
       pluginPaths.push_back(argv[++i]);
+    } else if (arg == "--max-memory" && hasValue) {
+      maxMemory = argv[++i];
+      if (maxMemory.empty()) maxMemory = "none";  // refused below, not taken as the default
     } else if (arg.rfind("&>", 0) == 0 && arg.size() > 2) {
       const std::string log = arg.substr(2);
       if (!std::freopen(log.c_str(), "a", stdout) || !std::freopen(log.c_str(), "a", stderr)) return kNothingWritten;
@@ -355,6 +359,9 @@ int serveSocket(int argc, char** argv) {
   settings.rootFolder = settings.baseFolder;
   vemora::Engine engine;
   for (const std::string& folder : pluginPaths) engine.addPluginPath(folder);
+  // What clients ask for (tables, inputs, legacy notes) draws from one
+  // budget, so that no client can make the server take the machine.
+  engine.setMemoryLimit(memoryLimitFrom(maxMemory));
   vemora::SocketServer server(engine, settings);
   server.listen();
   std::printf("vemora: serving score records on 127.0.0.1 port %d\n", server.port());
@@ -379,9 +386,9 @@ int execute(int argc, char** argv) {
   }
   CommandLine options;
   CLI::App app{"Renders a score (a Lua script) to a sound file.", "vemora"};
-  app.footer(
-      "Socket mode: vemora -i -n -s N [--output FILE] serves score records on TCP\n"
-      "127.0.0.1 port 1102+N (see vemora-send); SIGTERM or SIGINT finishes the file.");
+  app.footer(std::string("Socket mode: ") + kSocketUsage +
+             "\nserves score records on TCP 127.0.0.1 port 1102+N (see vemora-send); records reach files only\n"
+             "inside the current folder (or --root DIR); SIGTERM or SIGINT finishes the file.");
   app.set_version_flag("--version", "vemora " VEMORA_VERSION);
   app.add_option("score", options.score, "The score to render, a Lua file")->required()->type_name("FILE");
   app.add_option("-o,--output", options.output,

@@ -431,16 +431,8 @@ class SocketSession {
   }
 
   int connect() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(SCOREWIRE_BASE_PORT + kSocketNumber));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      if (fd >= 0) close(fd);
-      return -1;
-    }
-    open.push_back(fd);
+    const int fd = connectToLoopback(SCOREWIRE_BASE_PORT + kSocketNumber);
+    if (fd >= 0) open.push_back(fd);
     return fd;
   }
 
@@ -449,15 +441,7 @@ class SocketSession {
     close(fd);
   }
 
-  // Sends everything, unless the server closes the connection first.
-  static bool send(int fd, const std::string& bytes) {
-    for (size_t sent = 0; sent < bytes.size();) {
-      const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      sent += size_t(n);
-    }
-    return true;
-  }
+  static bool send(int fd, const std::string& bytes) { return sendAll(fd, bytes); }
 
   // Whether the server closed the connection (reads nothing but the end).
   static bool closedByServer(int fd) {

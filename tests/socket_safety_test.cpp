@@ -30,9 +30,11 @@
 #include "SoundInput.h"
 #include "SoundOutput.h"
 #include "scorewire.h"
+#include "support/ProgramRun.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using namespace programrun;
 
 namespace {
 
@@ -40,31 +42,6 @@ const std::string kVemora = VEMORA_BIN_DIR "/vemora";
 constexpr int kSocketNumber = 63;
 constexpr double kLimit = 60.0;  // seconds any wait may take, sanitizers included
 constexpr int kRate = 44100;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-size_t occurrences(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
-void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
-
-template <class Condition>
-bool waitFor(double seconds, Condition done) {
-  const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-  while (!done()) {
-    if (Clock::now() >= deadline) return false;
-    sleepSeconds(0.005);
-  }
-  return true;
-}
 
 sockdata blankRecord(const char* name, int nArgs) {
   sockdata record;
@@ -150,16 +127,8 @@ class Server {
   }
 
   int connect() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(SCOREWIRE_BASE_PORT + kSocketNumber));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      if (fd >= 0) close(fd);
-      return -1;
-    }
-    connections.push_back(fd);
+    const int fd = connectToLoopback(SCOREWIRE_BASE_PORT + kSocketNumber);
+    if (fd >= 0) connections.push_back(fd);
     return fd;
   }
 
@@ -168,14 +137,7 @@ class Server {
     close(fd);
   }
 
-  static bool send(int fd, const std::string& bytes) {
-    for (size_t sent = 0; sent < bytes.size();) {
-      const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      sent += size_t(n);
-    }
-    return true;
-  }
+  static bool send(int fd, const std::string& bytes) { return sendAll(fd, bytes); }
 
   // Waits for the program to end by itself; its exit status, or -1.
   int waitExit(double seconds = kLimit) {
@@ -381,7 +343,7 @@ TEST_F(SocketSafety, PathsOutsideTheServedFolderAreRefused) {
   const std::string err = server.err();
   for (const std::string& line : expected) EXPECT_TRUE(contains(err, line)) << line << "\n" << err;
   // Each refusal is one line: the newline in the path came out escaped.
-  EXPECT_EQ(occurrences(err, "refused"), 2 * refusedPaths.size()) << err;
+  EXPECT_EQ(countOf(err, "refused"), 2 * refusedPaths.size()) << err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), std::ptrdiff_t(2 * refusedPaths.size())) << err;
   EXPECT_TRUE(contains(server.out(), "wrote " + (served / "sub" / "take.wav").string())) << server.out();
   const std::optional<Sound> take = readSound(served / "sub" / "take.wav");
@@ -427,7 +389,7 @@ TEST_F(SocketSafety, SessionEndsAtItsLength) {
   ASSERT_TRUE(Server::send(fd, texts("load", {"argprobe"}) + note(0, 10, 0.25, 0.5)));
   EXPECT_EQ(server.waitExit(), 0) << server.err();
   const std::string err = server.err();
-  EXPECT_EQ(occurrences(err, "the session reached its limit of 1.5 s of output (--max-session-seconds)"), 1u) << err;
+  EXPECT_EQ(countOf(err, "the session reached its limit of 1.5 s of output (--max-session-seconds)"), 1u) << err;
   const std::optional<Sound> sound = readSound(root / kDefaultOutput);
   ASSERT_TRUE(sound) << err;
   EXPECT_EQ(sound->frames(), int64_t(1.5 * kRate));
@@ -591,7 +553,7 @@ TEST_F(SocketSafety, RunningOutOfDescriptorsNeitherSpinsNorStopsService) {
   EXPECT_TRUE(server.errHas("unknown command \"still\""));
   server.hangUp(served.front());
   EXPECT_TRUE(server.errHas("unknown command \"ping" + std::to_string(served.size()) + "\""));
-  EXPECT_EQ(occurrences(server.err(), "no file descriptor is free"), 1u) << server.err();
+  EXPECT_EQ(countOf(server.err(), "no file descriptor is free"), 1u) << server.err();
   server.signal(SIGTERM);
   EXPECT_EQ(server.waitExit(), 0);
 }
@@ -613,4 +575,50 @@ TEST_F(SocketSafety, NaNAndClippedSamplesAreReported) {
                                      note(0, 0.1, 2.0, 0.5));
   EXPECT_EQ(loud.status, 0);
   EXPECT_TRUE(contains(loud.out, ", " + count + " samples clipped)")) << loud.out;
+}
+
+// A session never reads the file it will replace, nor writes over one it
+// reads: in either order, the second of the two is refused.
+TEST_F(SocketSafety, SessionNeverReadsTheFileItReplaces) {
+  for (const bool inputFirst : {true, false}) {
+    SCOPED_TRACE(inputFirst ? "rtinput, then a note opens the output" : "the output open, then rtinput");
+    const fs::path folder = root / (inputFirst ? "input-first" : "output-first");
+    fs::create_directories(folder);
+    writeSine(folder / "take.wav", 2, kRate, kRate);
+    const std::string before = readFile(folder / "take.wav");
+    const std::string records =
+        inputFirst ? texts("load", {"argprobe"}) + texts("rtinput", {"take.wav"}) + texts("rtoutput", {"take.wav"}) +
+                         note(0, 0.1, 0.25, 0.5)
+                   : texts("load", {"argprobe"}) + texts("rtoutput", {"take.wav"}) + note(0, 0.1, 0.25, 0.5) +
+                         texts("rtinput", {"take.wav"});
+    const Ended ended = playSession(folder, {}, records);
+    const std::string refusal = inputFirst ? "rtoutput: \"" + (folder / "take.wav").string() +
+                                                 "\" is the same file as the input \"" + (folder / "take.wav").string()
+                                           : "rtinput: \"" + (folder / "take.wav").string() +
+                                                 "\" is the same file as the session's output";
+    EXPECT_TRUE(contains(ended.err, refusal)) << ended.err;
+    EXPECT_EQ(ended.status, 0);
+    if (inputFirst) {
+      EXPECT_EQ(readFile(folder / "take.wav"), before);
+    } else {
+      const auto sound = readSound(folder / "take.wav");
+      ASSERT_TRUE(sound);
+      EXPECT_EQ(framesHolding(*sound, 0.25f, 0.5f), 4410);
+    }
+  }
+}
+
+// What clients may make the server hold in memory is bounded: a table past
+// the budget is refused and the connection goes on.
+TEST_F(SocketSafety, MemoryBudgetBoundsWhatClientsAsk) {
+  const Ended ended =
+      playSession(root, {"--max-memory", "1M"},
+                  texts("load", {"argprobe"}) + texts("rtoutput", {"take.wav"}) +
+                      numbers("gen", {1, 7, 1000000, 0, 1000000, 1}) + note(0, 0.1, 0.25, 0.5));
+  EXPECT_TRUE(contains(ended.err, "a table of 1000000 entries needs 8 MiB, which would pass the memory limit of "
+                                  "1 MiB"))
+      << ended.err;
+  const auto sound = readSound(root / "take.wav");
+  ASSERT_TRUE(sound);
+  EXPECT_EQ(framesHolding(*sound, 0.25f, 0.5f), 4410);
 }

@@ -3,8 +3,11 @@
 // time limit, and the checks that every run of it must pass.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -57,6 +60,30 @@ bool waitFor(double seconds, Condition done) {
   while (!done()) {
     if (Clock::now() >= deadline) return false;
     sleepSeconds(0.002);
+  }
+  return true;
+}
+
+// A connection to a server on 127.0.0.1, or -1.
+inline int connectToLoopback(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(uint16_t(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Sends everything, unless the other side closes the connection first.
+inline bool sendAll(int fd, const std::string& bytes) {
+  for (size_t sent = 0; sent < bytes.size();) {
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += size_t(n);
   }
   return true;
 }
