@@ -5,10 +5,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(nproc)
-scripts/build.sh build
+# In CI a warning fails the build; by hand, a newer compiler's new warning
+# should not stop anyone from running the tests.
+werror=()
+[ "${CI:-}" = true ] && werror=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+scripts/build.sh build "${werror[@]}"
 ctest --test-dir build --output-on-failure -j "$jobs"
 scripts/check-sdk.sh build
-scripts/build.sh build-asan -DVEMORA_SANITIZE=ON -DVEMORA_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+scripts/build.sh build-asan -DVEMORA_SANITIZE=ON -DVEMORA_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug "${werror[@]}"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 # Every fuzz target for 30 s from its seeds (scripts/fuzz.sh builds
