@@ -43,13 +43,8 @@ constexpr auto kListenerRest = std::chrono::seconds(1);
 // cannot hold the records back.
 constexpr int kAcceptsPerTurn = 64;
 
-constexpr const char* kTextCommands[] = {"rtinput", "rtoutput", "set_option", "bus_config", "load"};
 
-bool isTextCommand(const char* name) {
-  for (const char* text : kTextCommands)
-    if (std::strcmp(name, text) == 0) return true;
-  return false;
-}
+bool isTextCommand(const char* name) { return scorewire_takes_texts(name) != 0; }
 
 // The write end of the pipe that wakes the server when a stop is asked.
 int gWakeFd = -1;

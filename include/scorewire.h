@@ -5,6 +5,7 @@
 #pragma once
 
 #include <signal.h>
+#include <string.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -43,6 +44,16 @@ void RTsetsockdata(RTsockstr* ssend, int arg, double val);
 void RTsetsocktext(RTsockstr* ssend, int arg, char* text);
 void RTsetsockstr(RTsockstr* ssend, char* cmd, int nargs, double* fields);
 void RTprintsockstr(RTsockstr* ssend);
+
+/* Whether a command travels as texts (rtinput, rtoutput, set_option,
+ * bus_config, load) rather than as numbers: the one table that clients and
+ * the engine's server share. */
+static inline int scorewire_takes_texts(const char* name) {
+  static const char* const texts[] = {"rtinput", "rtoutput", "set_option", "bus_config", "load"};
+  for (size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i)
+    if (strcmp(name, texts[i]) == 0) return 1;
+  return 0;
+}
 
 /* Sends one command: texts for rtinput, rtoutput, set_option, bus_config
  * and load; doubles for every other name. */

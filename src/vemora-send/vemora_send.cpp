@@ -23,13 +23,7 @@
 
 namespace {
 
-constexpr const char* kTextCommands[] = {"rtinput", "rtoutput", "set_option", "bus_config", "load"};
-
-bool isTextCommand(const std::string& name) {
-  for (const char* text : kTextCommands)
-    if (name == text) return true;
-  return false;
-}
+bool isTextCommand(const std::string& name) { return scorewire_takes_texts(name.c_str()) != 0; }
 
 void usage(std::FILE* out) {
   std::fprintf(out,

@@ -23,14 +23,9 @@ static_assert(sizeof(sockdata::data) == 8192);
 
 namespace {
 
-constexpr const char* kTextCommands[] = {"rtinput", "rtoutput", "set_option", "bus_config", "load"};
 constexpr size_t kCommandLineBytes = 60;
 
-bool isTextCommand(const char* name) {
-  for (const char* text : kTextCommands)
-    if (std::strcmp(name, text) == 0) return true;
-  return false;
-}
+bool isTextCommand(const char* name) { return scorewire_takes_texts(name) != 0; }
 
 // Copies at most size - 1 characters and always terminates.
 void copyText(char* dst, const char* src, size_t size) {
