@@ -12,6 +12,7 @@
 #include "EngineState.h"
 #include "GenRoutines.h"
 #include "Renderer.h"
+#include "FileSink.h"
 #include "SoundOutput.h"
 #include "wavekit.h"
 
@@ -32,15 +33,6 @@ class MemorySink : public OutputSink {
     frames.insert(frames.end(), interleaved, interleaved + size_t(n) * size_t(channels));
   }
   int channels = 0;
-};
-
-class FileSink : public OutputSink {
- public:
-  explicit FileSink(SoundFileWriter& writer) : writer(writer) {}
-  void write(const float* interleaved, int n) override { writer.write(interleaved, n); }
-
- private:
-  SoundFileWriter& writer;
 };
 
 long parseInteger(const std::string& key, const std::string& value, long low, long high) {

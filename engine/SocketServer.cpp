@@ -24,6 +24,7 @@
 
 #include "Engine.h"
 #include "PrintableText.h"
+#include "FileSink.h"
 #include "SoundOutput.h"
 #include "scorewire.h"
 
@@ -55,15 +56,6 @@ void onStopSignal(int) {
     [[maybe_unused]] ssize_t n = write(gWakeFd, &byte, 1);
   }
 }
-
-class FileSink : public OutputSink {
- public:
-  explicit FileSink(SoundFileWriter& writer) : writer(writer) {}
-  void write(const float* interleaved, int frames) override { writer.write(interleaved, frames); }
-
- private:
-  SoundFileWriter& writer;
-};
 
 // Passes on the frames up to the session's length and drops the rest, so
 // that the output ends exactly there whatever the block length.
