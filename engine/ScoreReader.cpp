@@ -16,6 +16,7 @@
 
 #include "Engine.h"
 #include "GenRoutines.h"
+#include "ScoreBudget.h"
 #include "SoundOutput.h"
 
 namespace vemora {
@@ -28,19 +29,7 @@ constexpr const char* kTableType = "vemora.table";
 constexpr const char* kRandomSeedKey = "vemora.randomseed";
 // The option that a score uses to bound its own steps; the reader keeps it,
 // the engine never sees it.
-constexpr const char* kStepOption = "max_score_steps";
-// Lua instructions between two looks at the step count: a look costs a C
-// call, and a runaway score overshoots its limit by at most this many.
-constexpr int kStepRun = 1000;
-// Bytes that a score's Lua code allocates, per step. One library call
-// (string.rep, table.concat, string.format...) is one instruction whatever
-// it builds; counting what it allocates bounds that work too, so a loop
-// that builds ever longer strings it then drops still meets the limit.
-constexpr size_t kBytesPerStep = 16;
-
-// The reader that runs a state, kept in the state's extra space, which Lua
-// copies into every coroutine the score makes.
-ScoreReader*& readerSlot(lua_State* L) { return *static_cast<ScoreReader**>(lua_getextraspace(L)); }
+constexpr const char* kStepOption = ScoreBudget::kStepOption;
 
 // The nearest Lua function on the stack is the score line that made the
 // call, even when the command was reached through pcall or another C function.
@@ -52,8 +41,7 @@ bool scoreCaller(lua_State* L, lua_Debug& ar) {
   return false;
 }
 
-// The file name as the user gave it; Lua's short_src may cut a long one.
-const char* sourceName(const lua_Debug& ar) { return ar.source[0] == '@' ? ar.source + 1 : ar.short_src; }
+const char* sourceName(const lua_Debug& ar) { return scoreSourceName(ar); }
 
 std::string callerLocation(lua_State* L) {
   lua_Debug ar;
@@ -225,61 +213,10 @@ std::string scoreErrorText(lua_State* L, const std::string& path) {
   return message;
 }
 
-// Lua runs finalizers (__gc) with hooks off, so a finalizer would run beyond
-// the step count: a score may not set one. An object is marked for
-// finalization only if its metatable holds __gc (whatever its value) when it
-// is set, so refusing such metatables here leaves no way to add one later.
-int setMetatableWithoutFinalizer(lua_State* L) {
-  if (lua_type(L, 2) == LUA_TTABLE) {
-    lua_pushliteral(L, "__gc");
-    const bool hasFinalizer = lua_rawget(L, 2) != LUA_TNIL;
-    lua_pop(L, 1);
-    if (hasFinalizer) return luaL_error(L, "setmetatable: a score cannot set __gc finalizers");
-  }
-  lua_pushvalue(L, lua_upvalueindex(1));
-  lua_insert(L, 1);
-  lua_call(L, lua_gettop(L) - 1, LUA_MULTRET);
-  return lua_gettop(L);
-}
-
-// Lua's xpcall with the message handler guarded: the error of a score past
-// its step limit is raised from the count hook, where hooks are off, so the
-// score's handler would run unbounded then. Past the limit the message goes
-// back as it is. Yields pass through, as with Lua's own xpcall.
-int finishProtectedCall(lua_State* L, int status, lua_KContext resultsBase) {
-  if (status != LUA_OK && status != LUA_YIELD) {
-    lua_pushboolean(L, 0);
-    lua_pushvalue(L, -2);
-    return 2;
-  }
-  return lua_gettop(L) - int(resultsBase);
-}
 
 }  // namespace
 
 struct ScoreReader::Commands {
-  static int handleUnlessPastLimit(lua_State* L) {
-    const Budget& budget = readerSlot(L)->budget;
-    const long long limit = budget.stepLimit();
-    if (limit > 0 && budget.steps >= limit) return 1;
-    lua_pushvalue(L, lua_upvalueindex(1));
-    lua_insert(L, 1);
-    lua_call(L, lua_gettop(L) - 1, 1);
-    return 1;
-  }
-
-  static int xpcall(lua_State* L) {
-    const int n = lua_gettop(L);
-    luaL_checktype(L, 2, LUA_TFUNCTION);
-    lua_pushvalue(L, 2);
-    lua_pushcclosure(L, handleUnlessPastLimit, 1);
-    lua_replace(L, 2);
-    lua_pushboolean(L, 1);  // the first result when the call succeeds
-    lua_pushvalue(L, 1);
-    lua_rotate(L, 3, 2);  // true and the function go below the arguments
-    const int status = lua_pcallk(L, n - 2, LUA_MULTRET, 2, 2, finishProtectedCall);
-    return finishProtectedCall(L, status, 2);
-  }
 
   static ScoreReader& reader(lua_State* L) {
     return *static_cast<ScoreReader*>(lua_touserdata(L, lua_upvalueindex(1)));
@@ -293,10 +230,10 @@ struct ScoreReader::Commands {
   template <class Body>
   static int guarded(lua_State* L, const char* command, Body&& body) {
     ScoreReader& r = reader(L);
-    ++r.budget.lifted;
+    r.budget->lift();
     try {
       const int results = body();
-      --r.budget.lifted;
+      r.budget->unlift();
       return results;
     } catch (const std::exception& e) {
       try {
@@ -308,7 +245,7 @@ struct ScoreReader::Commands {
       r.failure = "unknown failure";
     }
     pushFailure(L, command, r.failure.c_str());
-    --r.budget.lifted;
+    r.budget->unlift();
     return lua_error(L);
   }
 
@@ -368,7 +305,7 @@ struct ScoreReader::Commands {
         const size_t equals = option.find('=');
         if (equals != std::string::npos && option.compare(0, equals, kStepOption) == 0) {
           // The reader's own option: allowed at any point of the score.
-          reader(L).budget.ownStepLimit = stepLimitFrom(option.substr(equals + 1));
+          reader(L).budget->setOwnStepLimit(stepLimitFrom(option.substr(equals + 1)));
           continue;
         }
         Engine& engine = engineAt(L);
@@ -421,10 +358,10 @@ struct ScoreReader::Commands {
       const int routine = wholeInt(L, 2, "gen number");
       const long long size = whole(L, 3, "size");
       const std::vector<double> args = numbersFrom(L, 4);
-      ScoreReader& r = reader(L);
-      r.tableFits(size, args.size());
+      ScoreBudget& budget = *reader(L).budget;
+      budget.tableFits(size, args.size());
       engineAt(L).makeTable(slot, routine, size, args);
-      r.chargeTable(size, args.size());
+      budget.chargeTable(size, args.size());
       return 0;
     });
   }
@@ -434,10 +371,10 @@ struct ScoreReader::Commands {
       const int routine = wholeInt(L, 1, "gen number");
       const long long size = whole(L, 2, "size");
       const std::vector<double> args = numbersFrom(L, 3);
-      ScoreReader& r = reader(L);
-      r.tableFits(size, args.size());
+      ScoreBudget& budget = *reader(L).budget;
+      budget.tableFits(size, args.size());
       TablePtr table = engineAt(L).makePFieldTable(routine, size, args);
-      r.chargeTable(size, args.size());
+      budget.chargeTable(size, args.size());
       new (lua_newuserdatauv(L, sizeof(TablePtr), 0)) TablePtr(std::move(table));
       luaL_setmetatable(L, kTableType);
       return 1;
@@ -470,10 +407,10 @@ struct ScoreReader::Commands {
         args.push_back(number(L, i, ("p" + std::to_string(i - 1)).c_str()));
       }
       Engine& engine = engineAt(L);
-      reader(L).noteFits();
+      reader(L).budget->noteFits();
       const int64_t before = engine.legacySamplesWritten();
       const double value = engine.callFunction(name, args);
-      reader(L).chargeNoteSamples(engine.legacySamplesWritten() - before);
+      reader(L).budget->chargeNoteSamples(engine.legacySamplesWritten() - before);
       lua_pushnumber(L, value);
       return 1;
     });
@@ -482,154 +419,20 @@ struct ScoreReader::Commands {
 
 void ScoreReader::LuaCloser::operator()(lua_State* L) const { lua_close(L); }
 
-long long ScoreReader::Budget::stepLimit() const {
-  if (ceiling.steps > 0 && ownStepLimit > 0) return std::min(ceiling.steps, ownStepLimit);
-  return ceiling.steps > 0 ? ceiling.steps : ownStepLimit;
-}
+long long ScoreReader::stepsTaken() const { return budget->steps(); }
 
-void* ScoreReader::allocate(void* ud, void* block, size_t oldSize, size_t newSize) {
-  Budget& budget = *static_cast<Budget*>(ud);
-  if (!block) oldSize = 0;  // then it tells the kind of object, not a size
-  if (newSize == 0) {
-    std::free(block);
-    budget.luaBytes -= oldSize;
-    return nullptr;
-  }
-  const size_t limit = budget.memoryLimit();
-  if (newSize > oldSize && limit > 0 && budget.lifted == 0) {
-    const size_t used = budget.heldBytes();
-    if (used >= limit || newSize - oldSize > limit - used) {
-      budget.memoryRefused = true;
-      return nullptr;  // Lua raises "not enough memory"
-    }
-  }
-  void* moved = std::realloc(block, newSize);
-  if (moved) budget.luaBytes = budget.luaBytes - oldSize + newSize;
-  if (moved && newSize > oldSize && budget.lifted == 0)
-    budget.steps += static_cast<long long>((newSize - oldSize) / kBytesPerStep);
-  return moved;
-}
 
-namespace {
-
-int nextStepRun(long long limit, long long steps) {
-  if (limit <= 0 || limit - steps >= kStepRun) return kStepRun;
-  return int(std::max(1LL, limit - steps));
-}
-
-}  // namespace
-
-// The count hook: every thread of the score (coroutines inherit the hook)
-// adds the instructions it ran. Past the limit the hook fails on every
-// further instruction, so a pcall in the score cannot keep it going.
-void ScoreReader::countSteps(lua_State* L, lua_Debug*) {
-  Budget& budget = readerSlot(L)->budget;
-  budget.steps += lua_gethookcount(L);
-  const long long limit = budget.stepLimit();
-  if (limit <= 0 || budget.steps < limit) {
-    lua_sethook(L, countSteps, LUA_MASKCOUNT, nextStepRun(limit, budget.steps));
-    return;
-  }
-  lua_sethook(L, countSteps, LUA_MASKCOUNT, 1);
-  ++budget.lifted;
-  lua_Debug here;
-  if (lua_getstack(L, 0, &here) && lua_getinfo(L, "Sl", &here) && here.currentline > 0) {
-    lua_pushfstring(L, "%s:%d: ", sourceName(here), here.currentline);
-  } else {
-    lua_pushliteral(L, "");
-  }
-  lua_pushfstring(L, "the score ran more than %I steps, its limit (%s); it may be caught in an endless loop",
-                  static_cast<LUAI_UACINT>(limit), kStepOption);
-  lua_concat(L, 2);
-  --budget.lifted;
-  lua_error(L);
-}
-
-void ScoreReader::tableFits(long long size, size_t argumentCount) const {
-  // A size the engine refuses costs nothing; its own message says why.
-  if (size < 1 || size > kMaxTableSize) return;
-  const long long limit = budget.stepLimit();
-  const long long work = size * static_cast<long long>(std::max<size_t>(1, argumentCount));
-  if (limit > 0 && work > limit - std::min(limit, budget.steps)) {
-    throw ScoreError("a table of " + std::to_string(size) + " entries from " + std::to_string(argumentCount) +
-                     " arguments would take the score past its limit of " + std::to_string(limit) + " steps (" +
-                     kStepOption + ")");
-  }
-  const size_t bytes = size_t(size) * sizeof(double);
-  const size_t memoryLimit = budget.memoryLimit();
-  const size_t used = budget.heldBytes();
-  if (memoryLimit > 0 && (used >= memoryLimit || bytes > memoryLimit - used)) {
-    throw ScoreError("a table of " + std::to_string(size) + " entries would take the score past its memory limit of " +
-                     std::to_string(memoryLimit) + " bytes");
-  }
-}
-
-// Past a limit no further note is written, even when the score catches the
-// refusal and calls again.
-void ScoreReader::noteFits() const {
-  const long long limit = budget.stepLimit();
-  if (limit > 0 && budget.steps >= limit)
-    throw ScoreError("the score is past its limit of " + std::to_string(limit) + " steps (" + kStepOption + ")");
-  const size_t memoryLimit = budget.memoryLimit();
-  if (memoryLimit > 0 && budget.heldBytes() >= memoryLimit)
-    throw ScoreError("the score is past its memory limit of " + std::to_string(memoryLimit) + " bytes");
-}
-
-// A legacy note's output waits in memory for the render, and writing it was
-// work the score asked for: each sample counts as a step and as four bytes.
-// The note is kept; the score stops at once when it went past a limit.
-void ScoreReader::chargeNoteSamples(int64_t samples) {
-  if (samples <= 0) return;
-  budget.steps += samples;
-  budget.noteBytes += size_t(samples) * sizeof(float);
-  const long long limit = budget.stepLimit();
-  if (limit > 0 && budget.steps >= limit) {
-    throw ScoreError("its note of " + std::to_string(samples) + " samples takes the score past its limit of " +
-                     std::to_string(limit) + " steps (" + kStepOption + ")");
-  }
-  const size_t memoryLimit = budget.memoryLimit();
-  if (memoryLimit > 0 && budget.heldBytes() > memoryLimit) {
-    throw ScoreError("its note of " + std::to_string(samples) + " samples takes the score past its memory limit of " +
-                     std::to_string(memoryLimit) + " bytes");
-  }
-}
-
-void ScoreReader::chargeTable(long long size, size_t argumentCount) {
-  budget.steps += size * static_cast<long long>(std::max<size_t>(1, argumentCount));
-  budget.tableBytes += size_t(size) * sizeof(double);
-}
-
-ScoreReader::ScoreReader(Engine& engine, ScoreLimits limits) : engine(engine) {
-  budget.ceiling = limits;
-  budget.lifted = 1;  // until the score itself runs
-  lua.reset(lua_newstate(allocate, &budget));
+ScoreReader::ScoreReader(Engine& engine, ScoreLimits limits)
+    : engine(engine), budget(std::make_unique<ScoreBudget>(limits)) {
+  lua.reset(budget->newState());
   if (!lua) throw std::bad_alloc();
   lua_State* L = lua.get();
-  readerSlot(L) = this;
   lua_atpanic(L, [](lua_State* state) -> int {
     const char* message = lua_tostring(state, -1);
     std::fprintf(stderr, "vemora: Lua failed outside the score: %s\n", message ? message : "(no message)");
     std::fflush(stderr);
     return 0;  // Lua aborts the process
   });
-
-  static const luaL_Reg libraries[] = {
-      {LUA_GNAME, luaopen_base},       {LUA_COLIBNAME, luaopen_coroutine}, {LUA_STRLIBNAME, luaopen_string},
-      {LUA_MATHLIBNAME, luaopen_math}, {LUA_TABLIBNAME, luaopen_table},    {LUA_UTF8LIBNAME, luaopen_utf8},
-  };
-  for (const luaL_Reg& library : libraries) {
-    luaL_requiref(L, library.name, library.func, 1);
-    lua_pop(L, 1);
-  }
-  for (const char* fileReader : {"dofile", "loadfile"}) {
-    lua_pushnil(L);
-    lua_setglobal(L, fileReader);
-  }
-  lua_getglobal(L, "setmetatable");
-  lua_pushcclosure(L, setMetatableWithoutFinalizer, 1);
-  lua_setglobal(L, "setmetatable");
-  lua_pushcfunction(L, Commands::xpcall);
-  lua_setglobal(L, "xpcall");
 
   lua_getglobal(L, LUA_MATHLIBNAME);
   lua_getfield(L, -1, "randomseed");
@@ -682,7 +485,7 @@ void ScoreReader::run(const std::string& path) {
     runText(readPipedScore(path), path, ".");
     return;
   }
-  budget.lifted = 0;  // the parser's memory counts too
+  budget->applyFromNow();  // the parser's memory counts too
   const int status = luaL_loadfilex(lua.get(), path.c_str(), "t");
   runChunk(status, path, std::filesystem::path(path).parent_path().string());
 }
@@ -698,7 +501,7 @@ void ScoreReader::runText(const std::string& text, const std::string& path, cons
   size_t from = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   if (from < text.size() && text[from] == '#') from = std::min(text.find('\n', from), text.size());
   const std::string chunkName = "@" + path;
-  budget.lifted = 0;
+  budget->applyFromNow();
   const int status = luaL_loadbufferx(lua.get(), text.data() + from, text.size() - from, chunkName.c_str(), "t");
   runChunk(status, path, folder);
 }
@@ -714,15 +517,15 @@ void ScoreReader::runChunk(int status, const std::string& path, const std::strin
 
   lua_State* L = lua.get();
   if (status == LUA_OK) {
-    lua_sethook(L, countSteps, LUA_MASKCOUNT, nextStepRun(budget.stepLimit(), budget.steps));
+    budget->countInstructions(L);
     status = lua_pcall(L, 0, 0, 0);
   }
   // From here on no allocation may fail: the calls below are not protected.
-  budget.lifted = 1;
+  budget->lift();
   if (status != LUA_OK) {
     std::string message;
-    if (status == LUA_ERRMEM && budget.memoryRefused) {
-      message = path + ": the score took more than its memory limit of " + std::to_string(budget.memoryLimit()) +
+    if (status == LUA_ERRMEM && budget->memoryRefused()) {
+      message = path + ": the score took more than its memory limit of " + std::to_string(budget->memoryLimit()) +
                 " bytes";
       lua_pop(L, 1);
     } else {

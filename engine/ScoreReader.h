@@ -14,7 +14,8 @@
 // in memory (Lua's own plus the tables that gen and tab make). Lua runs
 // finalizers outside any step count, so setmetatable refuses a metatable
 // with __gc; time spent inside one library call (a pattern match, say) is
-// not counted either.
+// not counted either. The sandbox and its budget are ScoreBudget's
+// (ScoreBudget.h); the reader binds the commands.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +28,7 @@ struct lua_Debug;
 namespace vemora {
 
 class Engine;
+class ScoreBudget;
 
 struct ScoreLimits {
   // 0: no bound. The score may set its own step limit with
@@ -60,7 +62,7 @@ class ScoreReader {
 
   // Steps the score has taken so far (Lua instructions are counted in
   // runs of up to a thousand, so this may trail by as many).
-  long long stepsTaken() const { return budget.steps; }
+  long long stepsTaken() const;
 
  private:
   // The functions that the score calls.
@@ -69,44 +71,11 @@ class ScoreReader {
     void operator()(lua_State* L) const;
   };
 
-  // What the score has used against its limits. Lua's allocator and the
-  // count hook reach it through the state, so it lives apart from the rest.
-  struct Budget {
-    ScoreLimits ceiling;
-    long long ownStepLimit = 0;  // set by the score; 0 = none
-    long long steps = 0;
-    size_t luaBytes = 0;
-    size_t tableBytes = 0;
-    size_t noteBytes = 0;  // legacy notes' output, waiting for the render
-    // Above 0 while the memory limit does not apply: outside the score's
-    // run and while the reader's own code runs inside a command, so that an
-    // out-of-memory error is never raised across C++ frames or outside a
-    // protected call.
-    int lifted = 0;
-    bool memoryRefused = false;
-
-    long long stepLimit() const;
-    size_t memoryLimit() const { return ceiling.memoryBytes; }
-    size_t heldBytes() const { return luaBytes + tableBytes + noteBytes; }
-  };
-
-  static void* allocate(void* ud, void* block, size_t oldSize, size_t newSize);
-  static void countSteps(lua_State* L, lua_Debug* ar);
   void runText(const std::string& text, const std::string& scorePath, const std::string& folder);
   // Runs what was loaded; relative paths in it resolve against folder.
   void runChunk(int loadStatus, const std::string& scorePath, const std::string& folder);
-  // A table about to be made: tableFits throws ScoreError when it would take
-  // the score past a limit; chargeTable counts it once it has been made.
-  // Tables stay charged: notes may hold them after the score lets go.
-  void tableFits(long long size, size_t argumentCount) const;
-  void chargeTable(long long size, size_t argumentCount);
-  // The same for the output of legacy notes, which the score writes when it
-  // calls them: noteFits before the call, chargeNoteSamples after.
-  void noteFits() const;
-  void chargeNoteSamples(int64_t samples);
-
   Engine& engine;
-  Budget budget;
+  std::unique_ptr<ScoreBudget> budget;  // outlives the state, whose allocator it is
   std::unique_ptr<lua_State, LuaCloser> lua;
   std::string scoreFolder;
   std::string output;
