@@ -18,6 +18,9 @@ set(VEMORA_SDK_HEADERS
   ${PROJECT_SOURCE_DIR}/include/pitchconv.h
   ${PROJECT_SOURCE_DIR}/include/legacy_note.h
   ${PROJECT_SOURCE_DIR}/include/scorewire.h
+  ${PROJECT_SOURCE_DIR}/include/pfield_int.h
+  ${PROJECT_SOURCE_DIR}/include/bounded_draw.h
+  ${PROJECT_SOURCE_DIR}/include/varispeed.h
   # What a program that embeds the engine includes.
   ${PROJECT_SOURCE_DIR}/engine/Engine.h
   ${PROJECT_SOURCE_DIR}/engine/SoundInput.h

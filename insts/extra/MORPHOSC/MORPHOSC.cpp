@@ -1,8 +1,8 @@
 #include "MORPHOSC.h"
 
-#include <climits>
 #include <new>
 
+#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
@@ -17,10 +17,7 @@ double toHz(double freq) { return freq < 15.0 ? cpspch(freq) : freq; }
 // oscillator), so no frequency makes the conversion undefined.
 int phaseIncrementFor(const Ooscili& osc, double freqHz) {
   const double increment = osc.incrementFactor * double(float(freqHz)) * 65536.0;
-  if (!(increment == increment)) return 0;
-  if (increment >= double(INT_MAX)) return INT_MAX;
-  if (increment <= double(INT_MIN)) return INT_MIN;
-  return int(increment);
+  return truncSaturating(increment);
 }
 
 }  // namespace

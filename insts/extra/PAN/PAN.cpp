@@ -1,9 +1,9 @@
 #include "PAN.h"
 
-#include <climits>
 #include <cmath>
 #include <new>
 
+#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
@@ -12,13 +12,8 @@ namespace {
 constexpr unsigned kDynamicFields = (1u << 3) | (1u << 5) | (1u << 6);
 
 // The channel pfield truncated toward zero. Values no int can hold (and NaN)
-// become -1, which the channel check refuses, so the conversion is always
-// defined.
-int channelOf(double value) {
-  const double channel = std::trunc(value);
-  if (!(channel >= double(INT_MIN) && channel <= double(INT_MAX))) return -1;
-  return int(channel);
-}
+// become -1, which the channel check refuses.
+int channelOf(double value) { return truncOr(value, -1); }
 
 }  // namespace
 

@@ -1,11 +1,11 @@
 #include "TETRAPOS.h"
 
 #include <cfloat>
-#include <climits>
 #include <cmath>
 #include <new>
 
 #include "QuadGains.h"
+#include "pfield_int.h"
 
 namespace {
 
@@ -13,13 +13,8 @@ namespace {
 constexpr unsigned kDynamicFields = (1u << 3) | (1u << 4) | (1u << 5);
 
 // The channel pfield truncated toward zero. Values no int can hold (and NaN)
-// become -1, which the channel check refuses, so the conversion is always
-// defined.
-int channelOf(double value) {
-  const double channel = std::trunc(value);
-  if (!(channel >= double(INT_MIN) && channel <= double(INT_MAX))) return -1;
-  return int(channel);
-}
+// become -1, which the channel check refuses.
+int channelOf(double value) { return truncOr(value, -1); }
 
 double clampUnit(double v) { return v < -1.0 ? -1.0 : (v > 1.0 ? 1.0 : v); }
 

@@ -21,18 +21,10 @@
 #include <cstdlib>
 
 #include "Instrument.h"
+#include "bounded_draw.h"
 #include "legacy_note.h"
 
 namespace {
-
-// A draw whose range rounding (or a mid far outside it) leaves out of reach
-// would retry for ever. After this many failed attempts in a row the draw
-// settles on its mid, brought into the range. A range that takes even one
-// attempt in a thousand gets there with a probability below 1e-28, so every
-// range that can be drawn draws as before.
-constexpr int kMaxDrawAttempts = 1 << 16;
-
-constexpr double kSigns[2] = {-1.0, 1.0};
 
 // Refuses a call that gave fewer arguments than the function reads; die
 // names the function (and the engine the score line).
@@ -42,17 +34,20 @@ bool missingArguments(const char* name, int n, int wanted, const char* usage) {
   return true;
 }
 
-// Draws v = size x width x sign + mid, size = r2^exponent, until v lies in
-// [low, high].
+// Two drand48 values: the first above 0.5 draws upward, the second is the
+// size base as it is.
+DrawPick drand48Pick() {
+  const double signDraw = drand48();
+  const double sizeDraw = drand48();
+  return {signDraw > 0.5, sizeDraw};
+}
+
+// Draws v = size x width x sign + mid, size = base^exponent, until v lies in
+// [low, high]; a draw whose range rounding (or a mid far outside it) leaves
+// out of reach settles on mid, brought into the range. Both callers keep
+// low <= high.
 double drawAround(double low, double mid, double high, double width, double exponent) {
-  for (int attempt = 0; attempt < kMaxDrawAttempts; ++attempt) {
-    const double signDraw = drand48();
-    const double sizeDraw = drand48();
-    const double size = std::pow(sizeDraw, exponent);
-    const double v = size * width * kSigns[signDraw > 0.5] + mid;
-    if (!(v < low || v > high)) return v;
-  }
-  return std::clamp(mid, low, high);
+  return boundedDraw(low, mid, high, width, exponent, DrawFallback::MidClamped, drand48Pick);
 }
 
 double m_sin(float*, int n, double* pp) {

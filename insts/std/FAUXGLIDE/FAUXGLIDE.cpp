@@ -1,27 +1,14 @@
 #include "FAUXGLIDE.h"
 
-#include <climits>
 #include <new>
 
+#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
 
-// Above 16 octaves up the read loop would take 65536 input samples for every
-// output frame; an infinite curve value would never let it end. Such values,
-// and values that are not numbers, play at 16 octaves up.
-constexpr double kMaxOctaves = 16.0;
-
 // Frames of input over which each block fades in and out.
 constexpr int kFadeFrames = 100;
-
-// Truncation toward zero that saturates instead of overflowing; a value that
-// is not a number becomes INT_MIN, which no table or channel check accepts.
-int truncToInt(double value) {
-  if (!(value > double(INT_MIN) - 1.0)) return INT_MIN;
-  if (value >= double(INT_MAX) + 1.0) return INT_MAX;
-  return int(value);
-}
 
 // Gain for a read head that has just taken frame index - 1 of a block of
 // blockFrames: 0 at either edge, a ramp of 0.01 per frame over the first and
@@ -37,13 +24,7 @@ float blockFade(int index, int blockFrames) {
 }  // namespace
 
 FAUXGLIDE::FAUXGLIDE()
-    : inCount(1),
-      ctrlCountdown(0),
-      getFlag(1),
-      readPos(0.0),
-      newestSamp(0.0f),
-      middleSamp(0.0f),
-      oldestSamp(0.0f),
+    : ctrlCountdown(0),
       ampCurve(nullptr),
       pitchCurve(nullptr),
       inBuffer(nullptr) {}
@@ -56,8 +37,8 @@ int FAUXGLIDE::init(double p[], int n_args) {
   const float inskip = float(p[1]);
   float dur = float(p[2]);
   amp = float(p[3]);
-  const int pitchSlot = truncToInt(p[4]);
-  inChannel = n_args > 5 ? truncToInt(p[5]) : 0;
+  const int pitchSlot = truncSaturatingNanLow(p[4]);
+  inChannel = n_args > 5 ? truncSaturatingNanLow(p[5]) : 0;
   pctLeft = n_args > 6 ? float(p[6]) : 0.5f;
   // A negative duration is the end time in the input.
   if (dur < 0.0f) dur = -dur - inskip;
@@ -72,7 +53,7 @@ int FAUXGLIDE::init(double p[], int n_args) {
   if (!pitchCurve) return die("FAUXGLIDE", "Unable to load pitch curve!");
   tableset(SR, dur, fsize(pitchSlot), pitchTabs);
 
-  inFrame = RTBUFSAMPS;  // used up: the first sample taken fetches a block
+  reader.inFrame = RTBUFSAMPS;  // used up: the first sample taken fetches a block
 
   ampCurve = floc(1);
   if (ampCurve) {
@@ -95,9 +76,7 @@ int FAUXGLIDE::run() {
   const int frames = chunkFrames;
   if (frames <= 0) return chunkFrames;
 
-  // The reference is held in single precision, so a curve value of 0 gives
-  // a ratio a hair below 1 (0.99999994).
-  const float ref = float(cpsoct(10.0));
+  const float ref = VarispeedReader::reference();
   // The pitch countdown is local: each call reads the curve on its first
   // frame. The amplitude countdown is a member and runs over the whole note.
   int pitchBranch = 0;
@@ -111,31 +90,11 @@ int FAUXGLIDE::run() {
       ctrlCountdown = ctrlPeriod;
     }
 
-    // Take input until the newest sample lies within half a sample of the
-    // read position; a high ratio may take several blocks for one frame.
-    if (getFlag) {
-      do {
-        if (inFrame >= blockFrames) {
-          rtgetin(inBuffer, this, blockSamples);
-          inFrame = 0;
-        }
-        oldestSamp = middleSamp;
-        middleSamp = newestSamp;
-        newestSamp = inBuffer[inFrame * inChanCount + inChannel];
-        ++inFrame;
-        ++inCount;
-        if (readPos - double(inCount) < 0.5) getFlag = 0;
-      } while (getFlag);
-    }
+    reader.take(inBuffer, blockFrames, inChanCount, inChannel, [&] { rtgetin(inBuffer, this, blockSamples); });
 
-    const float fade = blockFade(inFrame, blockFrames);
+    const float fade = blockFade(reader.inFrame, blockFrames);
 
-    // The quadratic through (0, oldest), (1, middle), (2, newest) at x.
-    const float x = float(readPos - double(inCount) + 2.0);
-    const float y0 = oldestSamp;
-    const float y1 = middleSamp;
-    const float y2 = newestSamp;
-    const float value = y0 + x * (2.0f * y1 - 1.5f * y0 - 0.5f * y2) + x * x * (0.5f * y0 - y1 + 0.5f * y2);
+    const float value = reader.value();
     const float s = (aamp * fade) * value;
 
     if (outChanCount == 2) {
@@ -149,14 +108,11 @@ int FAUXGLIDE::run() {
 
     // frameCursor already names the next frame.
     if (--pitchBranch <= 0) {
-      double octaves = table(frameCursor, pitchCurve, pitchTabs);
-      if (!(octaves <= kMaxOctaves)) octaves = kMaxOctaves;
-      increment = cpsoct(octaves + 10.0) / double(ref);
+      reader.setOctaves(table(frameCursor, pitchCurve, pitchTabs), ref);
       pitchBranch = 20;
     }
 
-    readPos += increment;
-    if (readPos - double(inCount) >= -0.5) getFlag = 1;
+    reader.advance();
   }
   return chunkFrames;
 }

@@ -15,9 +15,8 @@
 // 0, P, 2P ..., P = trunc(SR / resetval), whatever the chunk boundaries.
 #pragma once
 
-#include <cstdint>
-
 #include "Instrument.h"
+#include "varispeed.h"
 
 class FAUXGLIDE : public Instrument {
  public:
@@ -28,22 +27,13 @@ class FAUXGLIDE : public Instrument {
   int run() override;
 
  private:
-  // One more than the input samples taken so far. 64 bits, so that a long
-  // note at a high ratio cannot run the count past the int range.
-  int64_t inCount;
-  int inFrame = 0;
+  VarispeedReader reader;
   int ctrlPeriod = 0;
   int ctrlCountdown;
   int inChannel = 0;
-  int getFlag;
-  double increment = 0.0;  // set on the first frame of every run call
-  double readPos;
   float amp = 0.0f;
   float aamp = 0.0f;
   float pctLeft = 0.5f;
-  float newestSamp;
-  float middleSamp;
-  float oldestSamp;
   double* ampCurve;
   double* pitchCurve;
   float ampTabs[2] = {0.0f, 0.0f};

@@ -1,36 +1,21 @@
 #include "FLURRYR.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 
+#include "bounded_draw.h"
+#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
 
 constexpr const char* kName = "FLURRYR";
 
-// Rounding can leave a range out of the draw's reach (with tightness 0 every
-// attempt lands a full spread from mid, and mid - spread may fall a hair
-// below low), and the draw would then retry for ever. After this many failed
-// attempts in a row it settles on mid, which always lies in the range. A
-// range that takes even one attempt in a thousand gets there with a
-// probability below 1e-28, so every range that can be drawn draws as before.
-constexpr int kMaxDrawAttempts = 1 << 16;
-
 // Frame counts drawn from pfields stay far inside the int range, so that
 // the slot arithmetic cannot overflow whatever the score asks for.
 constexpr float kFrameLimit = float(1 << 30);
 
-int framesOf(float x) {
-  if (std::isnan(x)) return 0;
-  return int(std::clamp(x, -kFrameLimit, kFrameLimit));
-}
-
-int truncToInt(double x) {
-  if (std::isnan(x)) return 0;
-  return int(std::clamp(x, double(INT_MIN), double(INT_MAX)));
-}
+int framesOf(float x) { return truncWithin(x, kFrameLimit); }
 
 // A range in the order low, mid, high, tightness: mid raised to low, high
 // raised to mid.
@@ -49,17 +34,10 @@ FLURRYR::FLURRYR() : ctrlCountdown(0), inGrain(0) {}
 
 FLURRYR::~FLURRYR() = default;
 
+// A range that no attempt reaches settles on mid, which init's ordering
+// always puts in the range.
 double FLURRYR::prob(double low, double mid, double high, double tight) {
-  static constexpr double kSigns[2] = {-1.0, 1.0};
-  const double spread = std::max(high - mid, mid - low);
-  for (int attempt = 0; attempt < kMaxDrawAttempts; ++attempt) {
-    const double signDraw = rrand();
-    const double sizeDraw = rrand();
-    const double size = std::pow((sizeDraw + 1.0) * 0.5, tight);
-    const double v = size * spread * kSigns[float(signDraw) > 0.0f] + mid;
-    if (!(v < low || v > high)) return v;
-  }
-  return mid;
+  return boundedDraw(low, mid, high, drawHalfWidth(low, mid, high), tight, DrawFallback::Mid, rrandPick);
 }
 
 int FLURRYR::init(double* p, int) {
@@ -125,7 +103,7 @@ int FLURRYR::init(double* p, int) {
     }
   }
 
-  srrand(unsigned(truncToInt(p[21])));
+  srrand(unsigned(truncSaturating(p[21])));
   return noteFrames;
 }
 

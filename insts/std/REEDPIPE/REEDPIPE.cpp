@@ -1,8 +1,8 @@
 #include "REEDPIPE.h"
 
-#include <climits>
 
 #include "cfuncs.h"
+#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
@@ -19,11 +19,7 @@ constexpr double kFilterOld = 0.3;
 
 // A delay pfield truncated toward zero; -1 for NaN or a negative delay.
 // Delays beyond any int read silence either way, so they are capped.
-int delayFromPField(double p) {
-  if (!(p > -1.0)) return -1;
-  if (p >= double(INT_MAX)) return INT_MAX;
-  return int(p);
-}
+int delayFromPField(double p) { return truncAtLeast(p, -1); }
 
 inline float clipUnit(float x) {
   float c = x < 1.0f ? x : 1.0f;

@@ -1,8 +1,8 @@
 #include "SCULPT.h"
 
 #include <algorithm>
-#include <climits>
 
+#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
@@ -13,12 +13,7 @@ constexpr double kLevelOffsetDb = 60.0;
 // trunc(SR x seconds) in double, kept inside the int range: a point longer
 // than any note is capped, and a negative length counts as 0, which starts a
 // new point on every frame just as a negative countdown would.
-int framesPerPoint(float sr, double seconds) {
-  const double frames = double(sr) * seconds;
-  if (frames >= double(INT_MAX)) return INT_MAX;
-  if (!(frames > 0.0)) return 0;
-  return int(frames);
-}
+int framesPerPoint(float sr, double seconds) { return truncAtLeast(double(sr) * seconds, 0); }
 
 // Points loaded over a note: one per started point (a period of 0 or less
 // starts a point on every frame).

@@ -14,9 +14,8 @@
 // P + 1, 2(P + 1) ..., P = trunc(SR / resetval): both restart with each call.
 #pragma once
 
-#include <cstdint>
-
 #include "Instrument.h"
+#include "varispeed.h"
 
 class SHIFTGLIDE : public Instrument {
  public:
@@ -27,20 +26,11 @@ class SHIFTGLIDE : public Instrument {
   int run() override;
 
  private:
-  // One more than the input samples taken so far. 64 bits, so that a long
-  // note at a high ratio cannot run the count past the int range.
-  int64_t inCount;
-  int inFrame = 0;
+  VarispeedReader reader;
   int ctrlPeriod = 0;
   int inChannel = 0;
-  int getFlag;
-  double increment;
-  double readPos;
   float amp = 0.0f;
   float pctLeft = 0.5f;
-  float newestSamp;
-  float middleSamp;
-  float oldestSamp;
   float ampTabs[2] = {0.0f, 0.0f};
   float pitchTabs[2] = {0.0f, 0.0f};
   double* ampCurve;

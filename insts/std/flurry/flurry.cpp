@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "bounded_draw.h"
 #include "legacy_note.h"
+#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
@@ -14,39 +16,22 @@ namespace {
 constexpr const char* kName = "flurry";
 constexpr int kOutput = 1;
 
-// Rounding can leave a range out of the draw's reach (with tightness 0 every
-// attempt lands a full spread from mid, and mid - spread may fall a hair
-// below low), and the draw would then retry for ever. After this many failed
-// attempts in a row it settles on mid, brought into [low, high] when that is
-// a range. A range that takes even one attempt in a thousand gets there with
-// a probability below 1e-28, so every range that can be drawn draws as before.
-constexpr int kMaxDrawAttempts = 1 << 16;
-
 // Frame counts drawn from pfields stay far inside the int range, so that
 // gaps, shifts and lengths can be added without overflow.
 constexpr double kFrameLimit = double(1 << 29);
 
-int framesOf(double x) {
-  if (std::isnan(x)) return 0;
-  return int(std::clamp(x, -kFrameLimit, kFrameLimit));
-}
+int framesOf(double x) { return truncWithin(x, kFrameLimit); }
 
 unsigned seedOf(float p) {
   if (!(p > 0.0f)) return 0;
   return unsigned(std::min(p, 4294967040.0f));  // the largest float below 2^32
 }
 
+// prob is exported and may be called with any range: a draw that never
+// lands settles on mid, brought into [low, high] when that is a range.
 double draw(double low, double mid, double high, double tight) {
-  static constexpr double kSigns[2] = {-1.0, 1.0};
-  const double spread = std::max(high - mid, mid - low);
-  for (int attempt = 0; attempt < kMaxDrawAttempts; ++attempt) {
-    const double signDraw = rrand();
-    const double sizeDraw = rrand();
-    const double size = std::pow((sizeDraw + 1.0) * 0.5, tight);
-    const double v = size * spread * kSigns[float(signDraw) > 0.0f] + mid;
-    if (!(v < low || v > high)) return v;
-  }
-  return low <= high ? std::clamp(mid, low, high) : mid;
+  return boundedDraw(low, mid, high, drawHalfWidth(low, mid, high), tight, DrawFallback::MidClampedWhenOrdered,
+                     rrandPick);
 }
 
 struct Range {

@@ -1,12 +1,12 @@
 #include "gravy.h"
 
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <new>
 #include <vector>
 
 #include "legacy_note.h"
+#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
@@ -18,12 +18,6 @@ constexpr int kOutput = 1;
 // 2^28 samples (1 GiB) of a legacy note's output: a grain's arrays stay
 // within that too, so an absurd window is refused before it takes gigabytes.
 constexpr double kMaxArraySamples = double(1 << 28);
-
-int clampToInt(double value) {
-  if (!(value > double(INT_MIN))) return value != value ? 0 : INT_MIN;
-  if (value >= double(INT_MAX)) return INT_MAX;
-  return int(value);
-}
 
 // Takes the array for the whole note; the vector is released however the
 // note ends, die included.
@@ -63,7 +57,7 @@ double gravy(float* p, int, double*) {
   const int inChannels = sfdesc[kInput];
   const int outChannels = sfdesc[kOutput];
   if (!(p[7] > -1.0f && p[7] < float(inChannels)))
-    return die(kName, "You asked for channel %d of a %d-channel file.", clampToInt(std::trunc(p[7])), inChannels);
+    return die(kName, "You asked for channel %d of a %d-channel file.", truncSaturating(std::trunc(p[7])), inChannels);
   const int channel = int(p[7]);
 
   // The grain reads up to two frames past the whole part of its last
@@ -88,13 +82,13 @@ double gravy(float* p, int, double*) {
   if (!take(output, size_t(outputSamples))) return die(kName, "Error allocating output array... sorry!");
 
   const double grainCount = double(stretchedInput) / (double(p[3]) * 0.5) + 1.0;
-  const int grains = grainCount >= 1.0 ? clampToInt(std::floor(grainCount)) : 0;
+  const int grains = grainCount >= 1.0 ? truncSaturating(std::floor(grainCount)) : 0;
   const int half = grainFrames / 2;
-  const int inputHop = clampToInt(std::floor(half * (1.0 / double(p[5]))));
-  const int inputReposition = clampToInt(double(inputHop) - double(readFrames));
+  const int inputHop = truncSaturating(std::floor(half * (1.0 / double(p[5]))));
+  const int inputReposition = truncSaturating(double(inputHop) - double(readFrames));
   // A control rate above the sampling rate reads the envelope every frame.
   const float periodFrames = SR() / float(resetval);
-  const int ctrlPeriod = periodFrames >= 1.0f ? clampToInt(periodFrames) : 1;
+  const int ctrlPeriod = periodFrames >= 1.0f ? truncSaturating(periodFrames) : 1;
 
   const float amplitude = p[4];
   const float pctLeft = p[8];

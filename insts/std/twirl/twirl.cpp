@@ -17,11 +17,11 @@
 // Shift and amplitude are refreshed at frames 0, N, 2N, ... of the note, with
 // N = trunc(SR / resetval) (every frame when that is 0).
 
-#include <climits>
 #include <cmath>
 
 #include "Instrument.h"
 #include "legacy_note.h"
+#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
@@ -31,12 +31,6 @@ constexpr int kInput = 0;
 constexpr int kOutput = 1;
 // Frames pass through fixed arrays: the engine renders at most 64 channels.
 constexpr int kMaxFrameChannels = 64;
-
-int clampToInt(double value) {
-  if (!(value > double(INT_MIN))) return value != value ? 0 : INT_MIN;
-  if (value >= double(INT_MAX)) return INT_MAX;
-  return int(value);
-}
 
 // An octave.pitch-class interval in semitones.
 float semitones(float interval) {
@@ -71,18 +65,18 @@ double twirl(float* p, int, double*) {
   // The phases are reduced modulo the window: it needs at least one frame.
   const float windowFrames = p[6] * SR();
   if (!(windowFrames >= 1.0f)) return die(kName, "The window (p6) must be at least one frame long.");
-  const int period = clampToInt(windowFrames);
+  const int period = truncSaturating(windowFrames);
   const int halfPeriod = period / 2;
   // A control rate above the sampling rate refreshes every frame.
   const float ctrlFrames = SR() / float(resetval);
-  const int ctrlPeriod = ctrlFrames >= 1.0f ? clampToInt(ctrlFrames) : 1;
+  const int ctrlPeriod = ctrlFrames >= 1.0f ? truncSaturating(ctrlFrames) : 1;
 
   const int inChannels = sfdesc[kInput];
   const int outChannels = sfdesc[kOutput];
   if (inChannels > kMaxFrameChannels || outChannels > kMaxFrameChannels)
     return die(kName, "The input and the output may have at most %d channels each.", kMaxFrameChannels);
   if (!(p[7] > -1.0f && p[7] < float(inChannels)))
-    return die(kName, "You asked for channel %d of a %d-channel file.", clampToInt(std::trunc(p[7])), inChannels);
+    return die(kName, "You asked for channel %d of a %d-channel file.", truncSaturating(std::trunc(p[7])), inChannels);
   const int channel = int(p[7]);
 
   const float amplitude = p[3];
