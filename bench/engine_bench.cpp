@@ -40,8 +40,8 @@ std::vector<float> noise(int64_t frames) {
 }
 
 void reportSpeed(benchmark::State& state, double audioSecondsPerIteration) {
-  state.counters["x_realtime"] = benchmark::Counter(audioSecondsPerIteration * double(state.iterations()),
-                                                    benchmark::Counter::kIsRate);
+  state.counters["x_realtime"] =
+      benchmark::Counter(audioSecondsPerIteration * double(state.iterations()), benchmark::Counter::kIsRate);
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   state.counters["peak_MB"] = double(usage.ru_maxrss) / 1024.0;

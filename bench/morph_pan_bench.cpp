@@ -41,8 +41,7 @@ int64_t renderedFrames(Engine& engine) {
 }
 
 void reportSpeed(benchmark::State& state) {
-  state.counters["x_realtime"] =
-      benchmark::Counter(kSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["x_realtime"] = benchmark::Counter(kSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["frames_per_s"] =
       benchmark::Counter(kSeconds * kRate * double(state.iterations()), benchmark::Counter::kIsRate);
 }
@@ -68,8 +67,7 @@ void BM_MorphoscFourTablesMovingMorph(benchmark::State& state) {
     p.push_back(engine->makePFieldTable(10, 512, {0, 0, 0, 0, 0, 0, 1}));
     const bool placed = engine->playNote("MORPHOSC", p);
     state.ResumeTiming();
-    if (!placed || renderedFrames(*engine) != kFrames)
-      return state.SkipWithError("MORPHOSC did not play its note");
+    if (!placed || renderedFrames(*engine) != kFrames) return state.SkipWithError("MORPHOSC did not play its note");
   }
   reportSpeed(state);
 }
@@ -89,8 +87,7 @@ void BM_TetraposMonoToFourChannels(benchmark::State& state) {
     TablePtr y = engine->makePFieldTable(9, 4000, {8, 1, 0});
     const bool placed = engine->playNote("TETRAPOS", {0, 0, kSeconds, 0.8, x, y});
     state.ResumeTiming();
-    if (!placed || renderedFrames(*engine) != kFrames)
-      return state.SkipWithError("TETRAPOS did not play its note");
+    if (!placed || renderedFrames(*engine) != kFrames) return state.SkipWithError("TETRAPOS did not play its note");
   }
   reportSpeed(state);
 }

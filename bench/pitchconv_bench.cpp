@@ -25,8 +25,7 @@ void cpspchRate(benchmark::State& state) {
 BENCHMARK(cpspchRate);
 
 void octletRate(benchmark::State& state) {
-  const std::array<const char*, 8> names = {"A4",      "C#4",   "Cbb4",    "B#4",
-                                            "A4 -100", "C4 50", " E b 3 ", "Gx2 +25"};
+  const std::array<const char*, 8> names = {"A4", "C#4", "Cbb4", "B#4", "A4 -100", "C4 50", " E b 3 ", "Gx2 +25"};
   std::size_t next = 0;
   for (auto _ : state) {
     const char* name = names[next++ & 7];

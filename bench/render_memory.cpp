@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   rusage after{};
   getrusage(RUSAGE_SELF, &after);
-  std::printf("%d min: %lld frames in %.3f s (%.0fx real time), peak RSS %.1f MB (%.1f MB before rendering)\n",
-              minutes, static_cast<long long>(report.frames), seconds, minutes * 60.0 / seconds,
+  std::printf("%d min: %lld frames in %.3f s (%.0fx real time), peak RSS %.1f MB (%.1f MB before rendering)\n", minutes,
+              static_cast<long long>(report.frames), seconds, minutes * 60.0 / seconds,
               double(after.ru_maxrss) / 1024.0, double(before.ru_maxrss) / 1024.0);
   std::filesystem::remove(input);
   std::filesystem::remove(output);

@@ -137,8 +137,7 @@ void Engine::setOption(const std::string& text) {
   if (impl->played + impl->refused > 0 || !impl->buffered.empty())
     throw ScoreError("set_option: options must come before the first note");
   const size_t equals = text.find('=');
-  if (equals == std::string::npos)
-    throw ScoreError("set_option: \"" + text + "\" is not of the form name=value");
+  if (equals == std::string::npos) throw ScoreError("set_option: \"" + text + "\" is not of the form name=value");
   const std::string key = text.substr(0, equals);
   const std::string value = text.substr(equals + 1);
   EngineSettings next = impl->settings;
@@ -190,8 +189,7 @@ std::vector<std::string> Engine::load(const std::string& name) {
     if (!factory) {
       // Nothing of it was called: a library that is no plug-in goes again.
       dlclose(handle);
-      throw ScoreError("load: " + plugin.path + " is not a plug-in: it has none of rtprofile, profile or make" +
-                       name);
+      throw ScoreError("load: " + plugin.path + " is not a plug-in: it has none of rtprofile, profile or make" + name);
     }
     bindInstrument(name, factory);
     return impl->loadedPlugins[name] = {name};
@@ -200,8 +198,7 @@ std::vector<std::string> Engine::load(const std::string& name) {
 }
 
 void Engine::bindInstrument(const std::string& name, InstCreatorFunction factory) {
-  if (!impl->registry.addInstrument(name, factory))
-    throw ScoreError("the name \"" + name + "\" is already registered");
+  if (!impl->registry.addInstrument(name, factory)) throw ScoreError("the name \"" + name + "\" is already registered");
 }
 
 bool Engine::hasInstrument(const std::string& name) const { return impl->registry.instrument(name) != nullptr; }
@@ -217,7 +214,8 @@ TablePtr Engine::Impl::chargedTable(const std::string& command, int number, long
   auto owner = std::make_shared<Charged>();
   // A size out of range is the gen routine's to refuse, in its own words.
   if (size > 0 && size <= kMaxTableSize)
-    owner->charge = memory.take(size_t(size) * sizeof(double), command + "a table of " + std::to_string(size) + " entries");
+    owner->charge =
+        memory.take(size_t(size) * sizeof(double), command + "a table of " + std::to_string(size) + " entries");
   owner->table.values = makeGenTable(number, size, args);
   return TablePtr(owner, &owner->table);
 }

@@ -46,7 +46,7 @@ enum class MessageKind { Refusal, Advice, Error, Info };
 
 struct Message {
   MessageKind kind;
-  std::string name;   // instrument or command
+  std::string name;  // instrument or command
   std::string text;
   std::string where;  // "score.lua:12", or empty
 };
@@ -57,9 +57,9 @@ struct NoteCapture {
   int initResult = 0;
   int outChannels = 0;
   int noteFrames = 0;
-  std::vector<float> frames;       // interleaved, noteFrames frames
-  std::vector<int> chunkSizes;     // chunkFrames of each run call
-  std::vector<int> runResults;     // what each run call returned
+  std::vector<float> frames;    // interleaved, noteFrames frames
+  std::vector<int> chunkSizes;  // chunkFrames of each run call
+  std::vector<int> runResults;  // what each run call returned
 };
 
 struct RenderReport {
@@ -163,15 +163,14 @@ class Engine {
   // socket server). While a stream is open, a note's start time counts from
   // the stream's position when the note is played.
   void openStream(OutputSink& sink);
-  int renderStreamBlock();        // renders one block; returns its frames
+  int renderStreamBlock();  // renders one block; returns its frames
   int64_t streamPosition() const;
-  bool streamIdle() const;        // no note waits or sounds
+  bool streamIdle() const;  // no note waits or sounds
   void closeStream();
 
   // Plays one note alone from its first frame, with run calls of the given
   // chunk sizes (repeated cyclically, each capped at the frames left).
-  NoteCapture playNoteAlone(const std::string& name, std::vector<PField> pfields,
-                            const std::vector<int>& chunkSizes);
+  NoteCapture playNoteAlone(const std::string& name, std::vector<PField> pfields, const std::vector<int>& chunkSizes);
 
   int notesPlayed() const;
   int notesRefused() const;

@@ -55,7 +55,7 @@ struct Engine::Impl {
   std::vector<std::unique_ptr<RealtimeNote>> pending;  // initialised, not yet rendered
   std::vector<BufferedNote> buffered;                  // legacy notes, fully written
   int64_t legacySamplesWritten = 0;                    // in all, rendered or not
-  std::vector<float> chunkBuffer;  // the chunk each note's run writes, one note after another
+  std::vector<float> chunkBuffer;                      // the chunk each note's run writes, one note after another
   int played = 0;
   int refused = 0;
 

@@ -23,8 +23,7 @@ std::string num(double x) {
 }
 
 struct Gen {
-  Gen(int number, long long size, const std::vector<double>& args)
-      : number(number), size(size), args(args) {}
+  Gen(int number, long long size, const std::vector<double>& args) : number(number), size(size), args(args) {}
 
   [[noreturn]] void refuse(const std::string& why) const {
     throw GenError("gen " + std::to_string(number) + ": " + why);
@@ -49,8 +48,7 @@ enum class Shape { Line, Exponential };
 // to size - 1. Each entry i takes the segment with x[j] <= i < x[j + 1]; the
 // last entry takes the last value, so a table of one entry holds it too.
 // Segments of zero width are steps: the entry on them takes the later value.
-void fillSegments(std::vector<double>& out, const std::vector<double>& x,
-                  const std::vector<double>& y, Shape shape) {
+void fillSegments(std::vector<double>& out, const std::vector<double>& x, const std::vector<double>& y, Shape shape) {
   const std::size_t lastPoint = x.size() - 1;
   const long long n = static_cast<long long>(out.size());
   std::size_t j = 0;
@@ -59,8 +57,7 @@ void fillSegments(std::vector<double>& out, const std::vector<double>& x,
     while (j + 1 < lastPoint && at >= x[j + 1]) ++j;
     const double t = (at - x[j]) / (x[j + 1] - x[j]);
     // Written so that t = 0 gives y[j] exactly.
-    out[i] = shape == Shape::Line ? y[j] * (1.0 - t) + y[j + 1] * t
-                                  : y[j] * std::pow(y[j + 1] / y[j], t);
+    out[i] = shape == Shape::Line ? y[j] * (1.0 - t) + y[j + 1] * t : y[j] * std::pow(y[j + 1] / y[j], t);
   }
   out[n - 1] = y[lastPoint];
 }
@@ -69,8 +66,7 @@ void fillSegments(std::vector<double>& out, const std::vector<double>& x,
 std::vector<double> segments(const Gen& g, Shape shape) {
   const std::vector<double>& a = g.args;
   if (a.size() < 3 || a.size() % 2 == 0)
-    g.refuse("needs v0, len, v1 [, len, v2 ...] (an odd count of at least 3 numbers), got " +
-             std::to_string(a.size()));
+    g.refuse("needs v0, len, v1 [, len, v2 ...] (an odd count of at least 3 numbers), got " + std::to_string(a.size()));
   std::vector<double> y, lengths;
   for (std::size_t k = 0; k < a.size(); ++k) (k % 2 == 0 ? y : lengths).push_back(a[k]);
   double longest = 0.0;
@@ -160,11 +156,9 @@ void addPartial(std::vector<double>& out, double partial, double strength, doubl
 std::vector<double> partials(const Gen& g) {
   const std::vector<double>& a = g.args;
   if (a.empty() || a.size() % 3 != 0)
-    g.refuse("needs partial, strength, phase triples (a multiple of 3 numbers), got " +
-             std::to_string(a.size()));
+    g.refuse("needs partial, strength, phase triples (a multiple of 3 numbers), got " + std::to_string(a.size()));
   std::vector<double> out = g.zeros();
-  for (std::size_t k = 0; k < a.size(); k += 3)
-    addPartial(out, a[k], a[k + 1], a[k + 2] / 360.0);
+  for (std::size_t k = 0; k < a.size(); k += 3) addPartial(out, a[k], a[k + 1], a[k + 2] / 360.0);
   return out;
 }
 
@@ -172,8 +166,7 @@ std::vector<double> partials(const Gen& g) {
 std::vector<double> harmonics(const Gen& g) {
   if (g.args.empty()) g.refuse("needs at least one harmonic strength");
   std::vector<double> out = g.zeros();
-  for (std::size_t k = 0; k < g.args.size(); ++k)
-    addPartial(out, static_cast<double>(k + 1), g.args[k], 0.0);
+  for (std::size_t k = 0; k < g.args.size(); ++k) addPartial(out, static_cast<double>(k + 1), g.args[k], 0.0);
   return out;
 }
 
@@ -196,10 +189,18 @@ std::vector<double> window(const Gen& g, bool normalise) {
   for (long long i = 0; i < n; ++i) {
     const double turns = static_cast<double>(i) / span;
     switch (static_cast<int>(kind)) {
-      case 1: out[i] = 0.54 - 0.46 * cosTurns(turns); break;
-      case 2: out[i] = 0.5 - 0.5 * cosTurns(turns); break;
-      case 3: out[i] = 1.0 - std::fabs(2.0 * turns - 1.0); break;
-      default: out[i] = 0.42 - 0.5 * cosTurns(turns) + 0.08 * cosTurns(2.0 * turns); break;
+      case 1:
+        out[i] = 0.54 - 0.46 * cosTurns(turns);
+        break;
+      case 2:
+        out[i] = 0.5 - 0.5 * cosTurns(turns);
+        break;
+      case 3:
+        out[i] = 1.0 - std::fabs(2.0 * turns - 1.0);
+        break;
+      default:
+        out[i] = 0.42 - 0.5 * cosTurns(turns) + 0.08 * cosTurns(2.0 * turns);
+        break;
     }
   }
   // The peak applies after normalisation, so that it is the table's real maximum.
@@ -216,14 +217,13 @@ std::vector<double> makeGenTable(int number, long long size, const std::vector<d
   // long long: the magnitude of INT_MIN does not fit an int.
   const long long routine = std::llabs(static_cast<long long>(number));
   const bool normalise = number > 0;
-  if (routine != 2 && routine != 5 && routine != 7 && routine != 9 && routine != 10 &&
-      routine != 20 && routine != 27)
+  if (routine != 2 && routine != 5 && routine != 7 && routine != 9 && routine != 10 && routine != 20 && routine != 27)
     throw GenError("gen " + std::to_string(number) +
                    " is not a known routine (known: 2, 5, 7, 9, 10, 20, 27; negative to skip normalising)");
   if (size <= 0) g.refuse("table size " + std::to_string(size) + " must be at least 1");
   if (size > kMaxTableSize)
-    g.refuse("table size " + std::to_string(size) + " is too large (at most " +
-             std::to_string(kMaxTableSize) + " entries)");
+    g.refuse("table size " + std::to_string(size) + " is too large (at most " + std::to_string(kMaxTableSize) +
+             " entries)");
   for (std::size_t k = 0; k < args.size(); ++k)
     if (!std::isfinite(args[k]))
       g.refuse("argument " + std::to_string(k + 1) + " is not a finite number (" + num(args[k]) + ")");
@@ -234,8 +234,12 @@ std::vector<double> makeGenTable(int number, long long size, const std::vector<d
       out = g.zeros();
       for (std::size_t k = 0; k < args.size() && k < out.size(); ++k) out[k] = args[k];
       break;
-    case 5: out = segments(g, Shape::Exponential); break;
-    case 7: out = segments(g, Shape::Line); break;
+    case 5:
+      out = segments(g, Shape::Exponential);
+      break;
+    case 7:
+      out = segments(g, Shape::Line);
+      break;
     case 9:
       out = partials(g);
       if (normalise) normaliseToOne(out);
@@ -244,8 +248,12 @@ std::vector<double> makeGenTable(int number, long long size, const std::vector<d
       out = harmonics(g);
       if (normalise) normaliseToOne(out);
       break;
-    case 20: out = window(g, normalise); break;
-    case 27: out = breakpoints(g); break;
+    case 20:
+      out = window(g, normalise);
+      break;
+    case 27:
+      out = breakpoints(g);
+      break;
   }
 
   for (double v : out)

@@ -117,8 +117,8 @@ int rtsetoutput(float start, float dur, Instrument* inst) {
   const double startFrames = std::floor(double(start) * sr + 0.5);
   const double durFrames = std::floor(double(dur) * sr + 0.5);
   if (durFrames > kMaxFrames || startFrames > kMaxFrames) {
-    refuse(note, "a note from " + seconds(start) + " s lasting " + seconds(dur) +
-                     " s is longer than the engine can render");
+    refuse(note,
+           "a note from " + seconds(start) + " s lasting " + seconds(dur) + " s is longer than the engine can render");
     return -1;
   }
   note->startFrame = int64_t(startFrames) + gContext.engine->placementOffset;

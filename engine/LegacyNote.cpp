@@ -151,8 +151,8 @@ int bgetin(float* buf, int fno, int n) {
   // Reads whole frames covering the wanted samples, so a read may start and
   // end inside a frame.
   const int channels = note->input->channels();
-  const int64_t firstFrame = note->inputSample >= 0 ? note->inputSample / channels
-                                                    : -((-note->inputSample + channels - 1) / channels);
+  const int64_t firstFrame =
+      note->inputSample >= 0 ? note->inputSample / channels : -((-note->inputSample + channels - 1) / channels);
   const int offset = int(note->inputSample - firstFrame * channels);
   const int frames = (offset + n + channels - 1) / channels;
   note->readScratch.resize(size_t(frames) * size_t(channels));

@@ -25,16 +25,16 @@ struct LegacyNoteState {
   int64_t inputStartFrame = 0;  // where getsample's position 0 lies
   int64_t inputSample = 0;      // bgetin's position, in samples from the file's start
   std::vector<float> readScratch;
-  int64_t cacheStart = 0;       // frames held for getsample
+  int64_t cacheStart = 0;  // frames held for getsample
   int cacheFrames = 0;
   std::vector<float> cache;
 
   // File 1: the note's own output buffer.
   bool outputPlaced = false;
   int64_t outputStartFrame = 0;
-  int64_t outputSample = 0;     // write position, in samples from the note's start
+  int64_t outputSample = 0;  // write position, in samples from the note's start
   int64_t placedFrames = 0;
-  int64_t highestSample = -1;   // highest sample written
+  int64_t highestSample = -1;  // highest sample written
   int channels = 0;
   std::vector<int> outChannels;
   std::vector<float> buffer;

@@ -45,7 +45,7 @@ MemoryCharge MemoryBudget::take(size_t bytes, const std::string& what) {
   const size_t limit = account->limit;
   if (limit > 0 && (bytes > limit || account->held > limit - bytes))
     throw MemoryRefused(what + " needs " + memoryText(bytes) + ", which would pass the memory limit of " +
-                     memoryText(limit) + " (" + memoryText(account->held) + " in use; --max-memory sets it)");
+                        memoryText(limit) + " (" + memoryText(account->held) + " in use; --max-memory sets it)");
   account->held += bytes;
   return MemoryCharge(account, bytes);
 }
@@ -65,11 +65,16 @@ size_t parseMemorySize(const std::string& text) {
   if (text.empty() || end == text.c_str() || !std::isfinite(number) || number <= 0) return 0;
   const std::string unit = end;
   double scale = 1.0;
-  if (unit == "K" || unit == "k") scale = 1024.0;
-  else if (unit == "M" || unit == "m") scale = 1024.0 * 1024.0;
-  else if (unit == "G" || unit == "g") scale = 1024.0 * 1024.0 * 1024.0;
-  else if (unit == "T" || unit == "t") scale = 1024.0 * 1024.0 * 1024.0 * 1024.0;
-  else if (!unit.empty()) return 0;
+  if (unit == "K" || unit == "k")
+    scale = 1024.0;
+  else if (unit == "M" || unit == "m")
+    scale = 1024.0 * 1024.0;
+  else if (unit == "G" || unit == "g")
+    scale = 1024.0 * 1024.0 * 1024.0;
+  else if (unit == "T" || unit == "t")
+    scale = 1024.0 * 1024.0 * 1024.0 * 1024.0;
+  else if (!unit.empty())
+    return 0;
   const double bytes = number * scale;
   if (bytes < 1.0 || bytes >= 9.0e18) return 0;
   return size_t(bytes);

@@ -95,6 +95,4 @@ void vemora_advise(const char* name, const char* format, ...) {
   reportOrPrint(MessageKind::Advice, name, text);
 }
 
-void merror(const char* name) {
-  reportOrPrint(MessageKind::Error, name, "registration refused");
-}
+void merror(const char* name) { reportOrPrint(MessageKind::Error, name, "registration refused"); }

@@ -90,7 +90,7 @@ class HeldTables {
 // Where a note reads the score's input: made by rtsetinput, or before that
 // by a bus configuration that picks input channels.
 struct NoteInput {
-  ChannelList channels;        // input channels the note reads, in order; empty: all
+  ChannelList channels;  // input channels the note reads, in order; empty: all
   std::shared_ptr<SoundInput> source;
   int64_t frame = 0;           // next frame to read
   std::vector<float> scratch;  // whole input frames, when a bus picks channels

@@ -10,10 +10,17 @@ std::string printable(const std::string& text) {
   for (const char ch : text) {
     const auto byte = static_cast<unsigned char>(ch);
     switch (ch) {
-      case '\n': shown += "\\n"; continue;
-      case '\r': shown += "\\r"; continue;
-      case '\t': shown += "\\t"; continue;
-      default: break;
+      case '\n':
+        shown += "\\n";
+        continue;
+      case '\r':
+        shown += "\\r";
+        continue;
+      case '\t':
+        shown += "\\t";
+        continue;
+      default:
+        break;
     }
     if (byte < 0x20 || byte == 0x7f) {
       char escape[5];

@@ -30,9 +30,7 @@ LegacyFunction Registry::function(const std::string& name) const {
   return it == functions.end() ? nullptr : it->second;
 }
 
-bool Registry::has(const std::string& name) const {
-  return instruments.count(name) || functions.count(name);
-}
+bool Registry::has(const std::string& name) const { return instruments.count(name) || functions.count(name); }
 
 std::vector<std::string> Registry::takeNewNames() { return std::exchange(newNames, {}); }
 

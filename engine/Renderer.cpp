@@ -41,8 +41,7 @@ void addSamples(float* __restrict dst, const float* __restrict src, size_t count
 }
 
 template <typename Channels>
-void mixFrames(const float* chunk, int n, const Channels& outChannels, bool inOrder, float* block,
-               int blockChannels) {
+void mixFrames(const float* chunk, int n, const Channels& outChannels, bool inOrder, float* block, int blockChannels) {
   const int noteChannels = int(outChannels.size());
   if (inOrder && noteChannels == blockChannels) {
     addSamples(block, chunk, size_t(n) * size_t(blockChannels));
@@ -66,8 +65,7 @@ void mixChunk(const float* chunk, int n, const ChannelList& outChannels, float* 
   mixFrames(chunk, n, outChannels, outChannels.inOrder(), block, blockChannels);
 }
 
-void mixChunk(const float* chunk, int n, const std::vector<int>& outChannels, float* block,
-              int blockChannels) {
+void mixChunk(const float* chunk, int n, const std::vector<int>& outChannels, float* block, int blockChannels) {
   mixFrames(chunk, n, outChannels, inOrder(outChannels), block, blockChannels);
 }
 
@@ -123,8 +121,7 @@ void Renderer::takeNotes() {
       queued = std::move(incoming);
       nextQueued = 0;
     } else if (!startsEarlier(incoming.front(), queued.back())) {
-      queued.insert(queued.end(), std::make_move_iterator(incoming.begin()),
-                    std::make_move_iterator(incoming.end()));
+      queued.insert(queued.end(), std::make_move_iterator(incoming.begin()), std::make_move_iterator(incoming.end()));
     } else {
       // std::merge takes the earlier arrival first among notes of one start.
       std::vector<std::unique_ptr<RealtimeNote>> merged;

@@ -46,7 +46,6 @@ class Renderer {
 
 // Adds n frames of a note's chunk into the output block, channel by channel.
 void mixChunk(const float* chunk, int n, const ChannelList& outChannels, float* block, int blockChannels);
-void mixChunk(const float* chunk, int n, const std::vector<int>& outChannels, float* block,
-              int blockChannels);
+void mixChunk(const float* chunk, int n, const std::vector<int>& outChannels, float* block, int blockChannels);
 
 }  // namespace vemora

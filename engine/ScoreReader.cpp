@@ -213,11 +213,9 @@ std::string scoreErrorText(lua_State* L, const std::string& path) {
   return message;
 }
 
-
 }  // namespace
 
 struct ScoreReader::Commands {
-
   static ScoreReader& reader(lua_State* L) {
     return *static_cast<ScoreReader*>(lua_touserdata(L, lua_upvalueindex(1)));
   }
@@ -421,7 +419,6 @@ void ScoreReader::LuaCloser::operator()(lua_State* L) const { lua_close(L); }
 
 long long ScoreReader::stepsTaken() const { return budget->steps(); }
 
-
 ScoreReader::ScoreReader(Engine& engine, ScoreLimits limits)
     : engine(engine), budget(std::make_unique<ScoreBudget>(limits)) {
   lua.reset(budget->newState());
@@ -525,8 +522,8 @@ void ScoreReader::runChunk(int status, const std::string& path, const std::strin
   if (status != LUA_OK) {
     std::string message;
     if (status == LUA_ERRMEM && budget->memoryRefused()) {
-      message = path + ": the score took more than its memory limit of " + std::to_string(budget->memoryLimit()) +
-                " bytes";
+      message =
+          path + ": the score took more than its memory limit of " + std::to_string(budget->memoryLimit()) + " bytes";
       lua_pop(L, 1);
     } else {
       message = scoreErrorText(L, path);

@@ -44,7 +44,6 @@ constexpr auto kListenerRest = std::chrono::seconds(1);
 // cannot hold the records back.
 constexpr int kAcceptsPerTurn = 64;
 
-
 bool isTextCommand(const char* name) { return scorewire_takes_texts(name) != 0; }
 
 // The write end of the pipe that wakes the server when a stop is asked.
@@ -82,8 +81,8 @@ struct Refused : ScoreError {
 
 bool within(const std::string& path, const std::string& folder) {
   if (folder == "/") return true;
-  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-                            path[folder.size()] == '/');
+  return path == folder ||
+         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
 }
 
 std::string realPath(const std::string& path, int* error) {
@@ -145,7 +144,7 @@ struct SocketServer::Impl {
   Clock::time_point headerUpdated;
   bool failed = false;
 
-  std::string rootReal;  // the root folder, symbolic links resolved
+  std::string rootReal;       // the root folder, symbolic links resolved
   int64_t sessionFrames = 0;  // the session's length, set when the stream opens
   bool limitReached = false;
 
@@ -233,8 +232,8 @@ struct SocketServer::Impl {
       engine.checkOutputIsNoInput(path);
       // A session's length is not known when it starts: a WAV file becomes
       // RF64 should it pass 4 GiB.
-      writer = std::make_unique<SoundFileWriter>(path, format, engine.settings().channels,
-                                                 engine.settings().sampleRate, kLengthUnknown);
+      writer = std::make_unique<SoundFileWriter>(path, format, engine.settings().channels, engine.settings().sampleRate,
+                                                 kLengthUnknown);
       sink = std::make_unique<FileSink>(*writer);
     }
     sessionFrames = std::llround(settings.maxSessionSeconds * engine.settings().sampleRate);
@@ -264,8 +263,7 @@ struct SocketServer::Impl {
 
   int msUntilNextBlock() const {
     if (!streaming()) return -1;
-    const double next = double(engine.streamPosition() + engine.settings().blockFrames) /
-                        engine.settings().sampleRate;
+    const double next = double(engine.streamPosition() + engine.settings().blockFrames) / engine.settings().sampleRate;
     const double elapsed = std::chrono::duration<double>(Clock::now() - streamStart).count();
     return std::max(0, int(std::ceil((next - elapsed) * 1000.0)));
   }
@@ -320,8 +318,7 @@ struct SocketServer::Impl {
         if (!std::isfinite(p[i]) || std::fabs(p[i]) > double(std::numeric_limits<int>::max()) ||
             p[i] != std::trunc(p[i]))
           throw ScoreError("gen: the slot, routine number and size must be whole numbers");
-      engine.makeTable(int(p[0]), int(p[1]), static_cast<long long>(p[2]),
-                       std::vector<double>(p.begin() + 3, p.end()));
+      engine.makeTable(int(p[0]), int(p[1]), static_cast<long long>(p[2]), std::vector<double>(p.begin() + 3, p.end()));
     } else if (engine.hasInstrument(name) || engine.hasFunction(name)) {
       if (!streaming()) startStream();
       if (engine.hasInstrument(name))
@@ -603,7 +600,8 @@ int SocketServer::serve() {
   struct sigaction action {};
   action.sa_handler = onStopSignal;
   sigemptyset(&action.sa_mask);
-  struct sigaction oldTerm {}, oldInt {};
+  struct sigaction oldTerm {
+  }, oldInt{};
   sigaction(SIGTERM, &action, &oldTerm);
   sigaction(SIGINT, &action, &oldInt);
   signal(SIGPIPE, SIG_IGN);

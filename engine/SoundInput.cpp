@@ -77,16 +77,11 @@ void readWithin(int64_t startFrame, int frameCount, int64_t totalFrames, int cha
 
 class MemorySoundInput final : public SoundInput {
  public:
-  MemorySoundInput(std::vector<float> interleaved, int channels, double sampleRate,
-                   std::string name)
-      : samples(std::move(interleaved)),
-        channelCount(channels),
-        rateHz(sampleRate),
-        label(std::move(name)) {
+  MemorySoundInput(std::vector<float> interleaved, int channels, double sampleRate, std::string name)
+      : samples(std::move(interleaved)), channelCount(channels), rateHz(sampleRate), label(std::move(name)) {
     if (channels < 1) refuse(label, "an input needs at least one channel");
     if (!(sampleRate > 0)) refuse(label, "the sampling rate must be positive");
-    if (samples.size() % channels != 0)
-      refuse(label, "the sample count is not a whole number of frames");
+    if (samples.size() % channels != 0) refuse(label, "the sample count is not a whole number of frames");
     frameCount = static_cast<int64_t>(samples.size()) / channelCount;
   }
 
@@ -96,11 +91,10 @@ class MemorySoundInput final : public SoundInput {
   const std::string& name() const override { return label; }
 
   void read(int64_t startFrame, int count, float* dst) override {
-    readWithin(startFrame, count, frameCount, channelCount, dst,
-               [&](int64_t first, int64_t n, float* out) {
-                 const float* src = samples.data() + first * channelCount;
-                 std::copy(src, src + n * channelCount, out);
-               });
+    readWithin(startFrame, count, frameCount, channelCount, dst, [&](int64_t first, int64_t n, float* out) {
+      const float* src = samples.data() + first * channelCount;
+      std::copy(src, src + n * channelCount, out);
+    });
   }
 
  private:
@@ -145,18 +139,17 @@ class FileSoundInput final : public SoundInput {
   void watch(std::function<void(const std::string&)> onChange) override { changeListener = std::move(onChange); }
 
   void read(int64_t startFrame, int count, float* dst) override {
-    readWithin(startFrame, count, frameCount, channelCount, dst,
-               [&](int64_t first, int64_t n, float* out) {
-                 while (n > 0) {
-                   const int64_t block = first / blockFrames;
-                   const int64_t offset = first - block * blockFrames;
-                   const int64_t take = std::min<int64_t>(n, blockFrames - offset);
-                   const float* src = slotData(slotFor(block)) + offset * channelCount;
-                   out = std::copy(src, src + take * channelCount, out);
-                   first += take;
-                   n -= take;
-                 }
-               });
+    readWithin(startFrame, count, frameCount, channelCount, dst, [&](int64_t first, int64_t n, float* out) {
+      while (n > 0) {
+        const int64_t block = first / blockFrames;
+        const int64_t offset = first - block * blockFrames;
+        const int64_t take = std::min<int64_t>(n, blockFrames - offset);
+        const float* src = slotData(slotFor(block)) + offset * channelCount;
+        out = std::copy(src, src + take * channelCount, out);
+        first += take;
+        n -= take;
+      }
+    });
   }
 
  private:
@@ -168,9 +161,7 @@ class FileSoundInput final : public SoundInput {
     uint64_t lastUse = 0;
   };
 
-  float* slotData(int slot) {
-    return cache.data() + static_cast<size_t>(slot) * blockFrames * channelCount;
-  }
+  float* slotData(int slot) { return cache.data() + static_cast<size_t>(slot) * blockFrames * channelCount; }
 
   int slotFor(int64_t block) {
     int victim = 0;
@@ -208,12 +199,11 @@ class FileSoundInput final : public SoundInput {
     if (now.unchangedFrom(opened)) return;
     changeNoted = true;
     const std::string at = std::to_string(frame);
-    const std::string text =
-        now.size < opened.size
-            ? "\"" + path + "\" was cut shorter while the render read it (noticed at frame " + at +
-                  "): what it no longer holds is read as silence"
-            : "\"" + path + "\" was changed while the render read it (noticed at frame " + at +
-                  "): the sound from there on may not be the one the score was written for";
+    const std::string text = now.size < opened.size
+                                 ? "\"" + path + "\" was cut shorter while the render read it (noticed at frame " + at +
+                                       "): what it no longer holds is read as silence"
+                                 : "\"" + path + "\" was changed while the render read it (noticed at frame " + at +
+                                       "): the sound from there on may not be the one the score was written for";
     if (changeListener) changeListener(text);
   }
 
@@ -284,8 +274,7 @@ std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string*
 
   SF_INFO info{};
   SndfilePtr file(sf_open_fd(fd, SFM_READ, &info, SF_FALSE));
-  if (!file)
-    refuse(path, "not a sound file libsndfile can read: " + plainSndfileText(sf_strerror(nullptr)));
+  if (!file) refuse(path, "not a sound file libsndfile can read: " + plainSndfileText(sf_strerror(nullptr)));
   if (info.channels < 1 || info.samplerate < 1 || info.frames < 0)
     refuse(path, "the file's header gives no channels, sampling rate or length");
   if (!info.seekable) refuse(path, "libsndfile cannot seek in it, and notes need random access");
@@ -301,10 +290,9 @@ std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string*
                                           std::move(charge));
 }
 
-std::unique_ptr<SoundInput> memorySoundInput(std::vector<float> interleaved, int channels,
-                                             double sampleRate, std::string name) {
-  return std::make_unique<MemorySoundInput>(std::move(interleaved), channels, sampleRate,
-                                            std::move(name));
+std::unique_ptr<SoundInput> memorySoundInput(std::vector<float> interleaved, int channels, double sampleRate,
+                                             std::string name) {
+  return std::make_unique<MemorySoundInput>(std::move(interleaved), channels, sampleRate, std::move(name));
 }
 
 }  // namespace vemora

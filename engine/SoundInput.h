@@ -63,7 +63,7 @@ class SoundInput {
 // budget when one is given (MemoryRefused when it has not enough left).
 std::unique_ptr<SoundInput> openSoundInput(const std::string& path, std::string* warning = nullptr,
                                            MemoryBudget* budget = nullptr);
-std::unique_ptr<SoundInput> memorySoundInput(std::vector<float> interleaved, int channels,
-                                             double sampleRate, std::string name = "memory");
+std::unique_ptr<SoundInput> memorySoundInput(std::vector<float> interleaved, int channels, double sampleRate,
+                                             std::string name = "memory");
 
 }  // namespace vemora

@@ -130,8 +130,7 @@ OutputFormat outputFormatFor(const std::string& path, const std::string& sampleT
     if (flac) throw SoundFileError("rtoutput: FLAC cannot hold float samples (use 16 or 24)");
     format.sample = SampleFormat::Float32;
   } else {
-    throw SoundFileError("rtoutput: unknown sample format \"" + sampleText +
-                         "\" (use 16, 24 or float)");
+    throw SoundFileError("rtoutput: unknown sample format \"" + sampleText + "\" (use 16, 24 or float)");
   }
   const int minor = format.sample == SampleFormat::Int16   ? SF_FORMAT_PCM_16
                     : format.sample == SampleFormat::Int24 ? SF_FORMAT_PCM_24
@@ -166,8 +165,8 @@ struct SoundFileWriter::Impl {
   void createTemporary() {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 1000; ++attempt) {
-      std::string candidate = temporaryName(
-          finalPath, ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)));
+      std::string candidate =
+          temporaryName(finalPath, ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)));
       // 0666 so that, once renamed, the file has the permissions the umask
       // gives any new file.
       fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -380,15 +379,15 @@ struct SoundFileWriter::Impl {
   int64_t clipped = 0;
   int64_t frames = 0;
   int64_t frameLimit = std::numeric_limits<int64_t>::max();  // what the container can count
-  int64_t pendingBytes = 0;  // handed over since writeback was last started
-  int bufferFrames = 0;       // frames the buffer holds
-  int heldFrames = 0;         // frames gathered, not yet handed to libsndfile
+  int64_t pendingBytes = 0;                                  // handed over since writeback was last started
+  int bufferFrames = 0;                                      // frames the buffer holds
+  int heldFrames = 0;                                        // frames gathered, not yet handed to libsndfile
   bool committed = false;
   bool failed = false;
 };
 
-SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& format, int channels,
-                                 int sampleRate, int64_t expectedFrames)
+SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& format, int channels, int sampleRate,
+                                 int64_t expectedFrames)
     : impl(std::make_unique<Impl>()) {
   Impl& w = *impl;
   w.finalPath = path;
@@ -407,8 +406,10 @@ SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& fo
   // keeps such a render off the limit.
   const int64_t slackFrames = int64_t(1) << 20;
   const bool rf64 = format.container == "wav" && (unknownLength || expectedFrames > plainFrames - slackFrames);
-  if (format.container == "flac") w.frameLimit = kFlacFrames;
-  else if (!rf64) w.frameLimit = plainFrames;
+  if (format.container == "flac")
+    w.frameLimit = kFlacFrames;
+  else if (!rf64)
+    w.frameLimit = plainFrames;
   if (expectedFrames > w.frameLimit)
     w.fail("it would need " + gibibytes(expectedFrames * frameBytes) + ", but " + w.roomText());
 
@@ -417,8 +418,8 @@ SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& fo
   info.samplerate = sampleRate;
   info.format = rf64 ? (format.sndfileFormat & ~SF_FORMAT_TYPEMASK) | SF_FORMAT_RF64 : format.sndfileFormat;
   if (!sf_format_check(&info))
-    w.fail("libsndfile cannot write " + std::to_string(channels) + " channels at " +
-           std::to_string(sampleRate) + " Hz as " + format.container);
+    w.fail("libsndfile cannot write " + std::to_string(channels) + " channels at " + std::to_string(sampleRate) +
+           " Hz as " + format.container);
   std::error_code ignored;
   if (std::filesystem::path(path).filename().empty()) w.fail("the path names no file");
   if (std::filesystem::is_directory(path, ignored)) w.fail("it is a folder");
@@ -430,8 +431,7 @@ SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& fo
   if (rf64) sf_command(w.file.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
   // The PEAK chunk lets editors show a float file's level without a scan;
   // asked for explicitly rather than trusting libsndfile's default.
-  if (format.container != "flac")
-    sf_command(w.file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_TRUE);
+  if (format.container != "flac") sf_command(w.file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_TRUE);
 
   w.bufferFrames = std::max(1, kBufferBytes / (channels * static_cast<int>(sizeof(float))));
   const size_t scratchSamples = static_cast<size_t>(w.bufferFrames) * channels;
@@ -453,10 +453,10 @@ bool clearPeakTimestamp(int fd, bool bigEndian) {
   for (int chunks = 0; chunks < 64; ++chunks) {
     unsigned char header[8];
     if (::pread(fd, header, sizeof header, position) != ssize_t(sizeof header)) return true;
-    const uint32_t size = bigEndian ? (uint32_t(header[4]) << 24 | uint32_t(header[5]) << 16 |
-                                       uint32_t(header[6]) << 8 | uint32_t(header[7]))
-                                    : (uint32_t(header[4]) | uint32_t(header[5]) << 8 |
-                                       uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24);
+    const uint32_t size =
+        bigEndian
+            ? (uint32_t(header[4]) << 24 | uint32_t(header[5]) << 16 | uint32_t(header[6]) << 8 | uint32_t(header[7]))
+            : (uint32_t(header[4]) | uint32_t(header[5]) << 8 | uint32_t(header[6]) << 16 | uint32_t(header[7]) << 24);
     if (std::memcmp(header, "PEAK", 4) == 0) {
       const unsigned char zero[4] = {0, 0, 0, 0};
       return size < 8 || ::pwrite(fd, zero, sizeof zero, position + 12) == ssize_t(sizeof zero);
@@ -497,8 +497,7 @@ void SoundFileWriter::commit() {
     w.flush();
     // libsndfile writes a FLAC header only along with the first frames;
     // without this a render of no frames would leave a file no reader accepts.
-    if (w.frames == 0 && w.format.container == "flac")
-      sf_command(w.file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    if (w.frames == 0 && w.format.container == "flac") sf_command(w.file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
     // sf_close writes the final header (lengths, PEAK).
     if (const int error = sf_close(w.file.release())) w.fail(plainSndfileText(sf_error_number(error)));
     if (w.format.container != "flac" && !clearPeakTimestamp(w.fd, w.format.container == "aiff"))

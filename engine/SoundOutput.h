@@ -36,8 +36,8 @@ class SoundFileWriter {
   // written as RF64 (plain WAV again when it ends below the limit); an AIFF
   // file that would pass its 4 GiB limit is refused here. A file that grows
   // past what its container can hold fails the write that would cross it.
-  SoundFileWriter(const std::string& path, const OutputFormat& format, int channels,
-                  int sampleRate, int64_t expectedFrames = 0);
+  SoundFileWriter(const std::string& path, const OutputFormat& format, int channels, int sampleRate,
+                  int64_t expectedFrames = 0);
   ~SoundFileWriter();  // removes the temporary file unless committed
   SoundFileWriter(const SoundFileWriter&) = delete;
   SoundFileWriter& operator=(const SoundFileWriter&) = delete;

@@ -88,10 +88,14 @@ class StopSignals {
 
 const char* signalName(int signal) {
   switch (signal) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "a signal";
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "a signal";
   }
 }
 
@@ -108,8 +112,7 @@ std::string dbfs(float peak) {
 }
 
 void printReport(const vemora::RenderReport& report) {
-  const double audioSeconds =
-      report.sampleRate > 0 ? static_cast<double>(report.frames) / report.sampleRate : 0.0;
+  const double audioSeconds = report.sampleRate > 0 ? static_cast<double>(report.frames) / report.sampleRate : 0.0;
   std::printf("wrote %s\n", vemora::printable(report.path).c_str());
   std::printf("  audio:   %.3f s, %d channel%s, %d Hz\n", audioSeconds, report.channels,
               report.channels == 1 ? "" : "s", report.sampleRate);
@@ -124,8 +127,7 @@ void printReport(const vemora::RenderReport& report) {
   }
   std::printf("  notes:   %d played, %d refused\n", report.notesPlayed, report.notesRefused);
   if (report.renderSeconds > 0.0) {
-    std::printf("  speed:   %.1fx real time (%.2f s)\n", audioSeconds / report.renderSeconds,
-                report.renderSeconds);
+    std::printf("  speed:   %.1fx real time (%.2f s)\n", audioSeconds / report.renderSeconds, report.renderSeconds);
   }
   // Standard output may be closed early (vemora score.lua | head -1): the
   // file is written all the same, so that is said on standard error alone.
@@ -228,8 +230,7 @@ int render(const CommandLine& options) {
   }
 
   const std::string path = outputPathFor(options, reader, engine);
-  const std::string sample =
-      options.sampleFormat.empty() ? reader.outputSampleFormat() : options.sampleFormat;
+  const std::string sample = options.sampleFormat.empty() ? reader.outputSampleFormat() : options.sampleFormat;
 
   std::optional<ProgressLine> progress;
   if (!options.quiet && isatty(STDERR_FILENO)) progress.emplace(engine.settings().sampleRate);
@@ -394,8 +395,7 @@ int execute(int argc, char** argv) {
   app.add_option("-o,--output", options.output,
                  "Sound file to write (.wav .aif .aiff .flac); overrides the score's rtoutput")
       ->type_name("FILE");
-  app.add_option("--sample-format", options.sampleFormat,
-                 "Sample format of the file; overrides the score's rtoutput")
+  app.add_option("--sample-format", options.sampleFormat, "Sample format of the file; overrides the score's rtoutput")
       ->check(CLI::IsMember({"16", "24", "float"}))
       ->type_name("FORMAT");
   app.add_option("--plugin-path", options.pluginPaths,

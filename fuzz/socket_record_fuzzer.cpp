@@ -46,7 +46,7 @@ void keepCostsSmall(std::vector<uint8_t>& stream) {
     std::memcpy(&record, stream.data() + at, sizeof record);
     if (record.n_args < 0 || record.n_args > SCOREWIRE_MAX_NUMBERS) continue;
     bool changed = false;
-    const double most = nameIs(record, "flurry")                              ? 0.05
+    const double most = nameIs(record, "flurry")                             ? 0.05
                         : nameIs(record, "gravy") || nameIs(record, "twirl") ? 0.1
                         : nameIs(record, "argprobe")                         ? 10.0
                                                                              : 0.0;

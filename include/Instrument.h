@@ -58,11 +58,11 @@ class Instrument {
   double* getPFieldTable(int i, int* len);
   double* getPFieldTable(int i, int* len) const;
 
-  int frameCursor = 0;    // next note frame
-  int chunkFrames = 0;    // frames asked of this run call
+  int frameCursor = 0;  // next note frame
+  int chunkFrames = 0;  // frames asked of this run call
   int inChanCount = 0;
   int outChanCount = 0;
-  int ctrlSkip = 0;       // control period in frames, kept by the engine
+  int ctrlSkip = 0;  // control period in frames, kept by the engine
   int noteFrames = 0;
   float* outBuffer = nullptr;  // this chunk's interleaved output
 
@@ -89,8 +89,7 @@ int addrtInst(rt_item* item);
 // does not return (the engine abandons the note).
 int die(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void merror(const char* name);
-void vemora_advise(const char* name, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+void vemora_advise(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 extern int resetval;    // control updates per second
 extern int bang_ready;  // raised by HOSTPING, read and cleared by the host

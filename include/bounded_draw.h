@@ -48,8 +48,8 @@ inline DrawPick rrandPick() {
 }
 
 template <typename Pick>
-inline double boundedDraw(double low, double mid, double high, double width, double exponent,
-                          DrawFallback fallback, Pick&& pick) {
+inline double boundedDraw(double low, double mid, double high, double width, double exponent, DrawFallback fallback,
+                          Pick&& pick) {
   constexpr double kSigns[2] = {-1.0, 1.0};
   for (int attempt = 0; attempt < kBoundedDrawAttempts; ++attempt) {
     const DrawPick drawn = pick();

@@ -13,5 +13,4 @@
 
 // Weak, so that every source file of a plug-in may hold it and the linker
 // keeps one; a plug-in that defines the number itself overrides it.
-extern "C" __attribute__((weak, visibility("default"))) const int vemora_plugin_interface =
-    VEMORA_PLUGIN_INTERFACE;
+extern "C" __attribute__((weak, visibility("default"))) const int vemora_plugin_interface = VEMORA_PLUGIN_INTERFACE;

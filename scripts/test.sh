@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/check-format.sh
 jobs=$(nproc)
 # In CI a warning fails the build; by hand, a newer compiler's new warning
 # should not stop anyone from running the tests.

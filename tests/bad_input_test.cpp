@@ -300,8 +300,8 @@ class BadInput : public ::testing::Test {
       runCase(c, ++number);
       if (result.total_part_count() == failuresBefore) ++hold;
     }
-    std::printf("tests/bad_inputs/%s: %zu cases, %d hold, %d skipped (they need an unprivileged user)\n",
-                part.c_str(), cases.size(), hold, skipped);
+    std::printf("tests/bad_inputs/%s: %zu cases, %d hold, %d skipped (they need an unprivileged user)\n", part.c_str(),
+                cases.size(), hold, skipped);
     RecordProperty("cases", int(cases.size()));
     RecordProperty("hold", hold);
   }
@@ -517,7 +517,8 @@ TEST_F(BadInput, SocketRecords) {
        {named("set_option", 1, [](sockdata& r) { r.data.p[0] = 44100.0; })},
        "set_option: \"\" is not of the form name=value",
        false},
-      {"a plug-in name with a path", {named("load", 1, [](sockdata& r) { std::strcpy(r.data.text[0], "../PAN"); })},
+      {"a plug-in name with a path",
+       {named("load", 1, [](sockdata& r) { std::strcpy(r.data.text[0], "../PAN"); })},
        "is not a plug-in name",
        false},
       {"an unknown command", {named("NOSUCH", 3)}, "unknown command \"NOSUCH\"", false},
@@ -602,8 +603,8 @@ TEST_F(BadInput, SocketRecords) {
     ASSERT_GE(stalled, 0);
     ASSERT_GE(busy, 0);
     EXPECT_TRUE(SocketSession::send(stalled, bytesOf(blankRecord("argprobe", 3)).substr(0, 4000)));
-    EXPECT_TRUE(SocketSession::send(busy, bytesOf(textRecord("load", "argprobe")) +
-                                              bytesOf(argprobeNote(kServedNoteSeconds, 0.125, 0.375))));
+    EXPECT_TRUE(SocketSession::send(
+        busy, bytesOf(textRecord("load", "argprobe")) + bytesOf(argprobeNote(kServedNoteSeconds, 0.125, 0.375))));
     EXPECT_TRUE(session.answers());
     session.hangUp(silent);
     session.hangUp(stalled);
@@ -655,8 +656,8 @@ TEST_F(BadInput, SignalInTheMiddleOfARenderLeavesNoFile) {
       expectNoCrashOrHang(outcome);
       EXPECT_EQ(outcome.exitStatus, 128 + signal);
       const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
-      EXPECT_EQ(outcome.err, std::string("vemora: interrupted by ") + name +
-                                 "; the render was stopped and nothing written\n");
+      EXPECT_EQ(outcome.err,
+                std::string("vemora: interrupted by ") + name + "; the render was stopped and nothing written\n");
       EXPECT_EQ(temporariesUnder(folder), std::vector<std::string>{});
       if (existing) {
         EXPECT_EQ(readFile(folder / "score.wav"), earlier);

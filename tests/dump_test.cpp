@@ -154,8 +154,7 @@ TEST(Dump, RefusesWideOutputsAndMissingValue) {
   const std::vector<Case> cases = {
       {3, nullptr, {0, 0.01, 0.5}, "Output must be mono or stereo."},
       {4, "out0-2", {0, 0.01, 0.5, makeTable({1})}, "Output must be mono or stereo."},
-      {2, nullptr, {0, 0.01},
-       "Give at least 3 pfields: start, duration and the value to watch (p2); this note has 2."},
+      {2, nullptr, {0, 0.01}, "Give at least 3 pfields: start, duration and the value to watch (p2); this note has 2."},
       {2, nullptr, {}, "Give at least 3 pfields: start, duration and the value to watch (p2); this note has 0."},
   };
   for (const Case& c : cases) {

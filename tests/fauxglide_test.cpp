@@ -257,9 +257,7 @@ TEST(FauxGlide, RefusesBadNotesWithTheirMessages) {
   };
   const std::vector<Case> cases = {
       {"four pfields", {0, 0, 0.1, 1.0}, "Wrong number of args."},
-      {"channel equal to the input's count",
-       {0, 0, 0.1, 1.0, 2, 2},
-       "You asked for channel 2 of a 2-channel file."},
+      {"channel equal to the input's count", {0, 0, 0.1, 1.0, 2, 2}, "You asked for channel 2 of a 2-channel file."},
       {"negative channel", {0, 0, 0.1, 1.0, 2, -1}, "You asked for channel -1 of a 2-channel file."},
       {"missing pitch curve", {0, 0, 0.1, 1.0, 7}, "Unable to load pitch curve!"},
   };

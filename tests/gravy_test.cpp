@@ -45,7 +45,8 @@ Fn exported(Engine& engine, const char* name) {
 // The ramp input[k] = k: quadratic interpolation of it is exact, so a grain's
 // output is its read position.
 void giveRamp(Engine& engine, int channels = 1) {
-  giveInput(engine, 2000, channels, [channels](int f, int c) { return c == channels - 1 ? float(f) : -1.0f - float(f); });
+  giveInput(engine, 2000, channels,
+            [channels](int f, int c) { return c == channels - 1 ? float(f) : -1.0f - float(f); });
 }
 
 }  // namespace

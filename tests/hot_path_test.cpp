@@ -58,10 +58,12 @@ TEST(FastOscillators, MatchTheWrappingArithmeticBitForBit) {
 
   for (int len : {1, 2, 3, 7, 512, 1000, 1024, 4096}) {
     const float flen = float(len);
-    std::vector<float> phases = {0.0f, -0.0f, 0.5f, flen - 1.0f, std::nextafter(flen, 0.0f), flen, flen + 0.25f,
-                                 2.0f * flen, -flen, -flen - 0.5f, -0.25f, 1e9f, -1e9f, nan, inf, -inf};
-    std::vector<float> steps = {0.0f, -0.0f, 0.3f, 1.0f, -1.0f, flen - 0.01f, flen, -flen, 3.3f * flen,
-                                1e-30f, -1e-30f, 1e30f, nan, inf, 10.24f, -7.77f};
+    std::vector<float> phases = {0.0f,   -0.0f,        0.5f,        flen - 1.0f, std::nextafter(flen, 0.0f),
+                                 flen,   flen + 0.25f, 2.0f * flen, -flen,       -flen - 0.5f,
+                                 -0.25f, 1e9f,         -1e9f,       nan,         inf,
+                                 -inf};
+    std::vector<float> steps = {0.0f,        -0.0f,  0.3f,    1.0f,  -1.0f, flen - 0.01f, flen,   -flen,
+                                3.3f * flen, 1e-30f, -1e-30f, 1e30f, nan,   inf,          10.24f, -7.77f};
     for (int i = 0; i < 8; ++i) {
       phases.push_back(spread(random));
       steps.push_back(spread(random) / 100.0f);
@@ -69,13 +71,14 @@ TEST(FastOscillators, MatchTheWrappingArithmeticBitForBit) {
     for (float start : phases) {
       for (float si : steps) {
         for (bool interpolate : {false, true}) {
-          SCOPED_TRACE(::testing::Message() << "len " << len << " phase " << start << " si " << si
-                                            << (interpolate ? " oscili" : " oscil"));
+          SCOPED_TRACE(::testing::Message()
+                       << "len " << len << " phase " << start << " si " << si << (interpolate ? " oscili" : " oscil"));
           float fast = start;
           float plain = start;
           for (int step = 0; step < 40; ++step) {
             const float amp = 0.5f + 0.01f * float(step);
-            const float got = interpolate ? oscili(amp, si, t.data(), len, &fast) : oscil(amp, si, t.data(), len, &fast);
+            const float got =
+                interpolate ? oscili(amp, si, t.data(), len, &fast) : oscil(amp, si, t.data(), len, &fast);
             const float want = plainOscil(amp, si, t.data(), len, &plain, interpolate);
             ASSERT_TRUE(sameBits(got, want)) << "step " << step << ": " << got << " against " << want;
             ASSERT_TRUE(sameBits(fast, plain)) << "step " << step << ": phase " << fast << " against " << plain;
@@ -104,8 +107,8 @@ TEST(Mixer, AddsAChunkAsAPlainLoopWould) {
     for (const std::vector<int>& layout : layouts) {
       if (*std::max_element(layout.begin(), layout.end()) >= blockChannels) continue;
       for (int frames : {0, 1, 3, 4, 7, 8, 9, 31, 64, 513}) {
-        SCOPED_TRACE(::testing::Message() << blockChannels << " block channels, " << layout.size()
-                                          << " note channels, " << frames << " frames");
+        SCOPED_TRACE(::testing::Message() << blockChannels << " block channels, " << layout.size() << " note channels, "
+                                          << frames << " frames");
         const int noteChannels = int(layout.size());
         std::vector<float> chunk(size_t(frames) * size_t(noteChannels));
         std::vector<float> start(size_t(frames) * size_t(blockChannels));
@@ -227,7 +230,7 @@ TEST(NoteQueue, NotesStartInTimeOrderWhateverOrderTheyArriveIn) {
   sink.to = &out;
   engine->playNote("FRAMEPROBE", {0.040, 0.004, 0});  // frames 40-43
   engine->openStream(sink);
-  engine->renderStreamBlock();                         // frames 0-7
+  engine->renderStreamBlock();                        // frames 0-7
   engine->playNote("FRAMEPROBE", {0.012, 0.003, 0});  // from 8: frames 20-22, before the waiting one
   engine->playNote("FRAMEPROBE", {0.032, 0.002, 0});  // frames 40-41, with the waiting one
   engine->playNote("FRAMEPROBE", {0.002, 0.001, 0});  // frame 10

@@ -67,8 +67,7 @@ ToolRun runTool(const std::string& program, const std::vector<std::string>& args
   return run;
 }
 
-void expectOutput(const std::string& program, const std::vector<std::string>& args,
-                  const std::string& expected) {
+void expectOutput(const std::string& program, const std::vector<std::string>& args, const std::string& expected) {
   const ToolRun run = runTool(program, args);
   EXPECT_EQ(run.out, expected);
   EXPECT_EQ(run.err, "");
@@ -124,9 +123,8 @@ TEST(LookupTools, NonNumericTextIsConvertedAsItsPrefix) {
     const char* arg;
     const char* line;
   } cases[] = {
-      {"pitch", "0.000000 = 1.021975\n"},    {"--help", "0.000000 = 1.021975\n"},
-      {"", "0.000000 = 1.021975\n"},         {"8.09xyz", "8.090000 = 440.000000\n"},
-      {"  8.00", "8.000000 = 261.625565\n"},
+      {"pitch", "0.000000 = 1.021975\n"},     {"--help", "0.000000 = 1.021975\n"},   {"", "0.000000 = 1.021975\n"},
+      {"8.09xyz", "8.090000 = 440.000000\n"}, {"  8.00", "8.000000 = 261.625565\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arg));

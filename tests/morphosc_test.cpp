@@ -66,8 +66,7 @@ NoteCapture play(Engine& engine, std::vector<PField> p, const std::vector<std::v
 // Same-length tables share one phase, so each waveform alone is a locked
 // single oscillator and every morph is the fade of two of them.
 TEST(Morphosc, MorphFadesBetweenNeighbouringWaveforms) {
-  std::vector<std::vector<double>> tables = {wave(1000, sine), wave(1000, square), wave(1000, saw),
-                                             wave(1000, ramp)};
+  std::vector<std::vector<double>> tables = {wave(1000, sine), wave(1000, square), wave(1000, saw), wave(1000, ramp)};
   const int frames = 300;
   const float amp = 0.8f, freq = 441.7f;
   std::vector<Locked> alone;
@@ -105,8 +104,7 @@ TEST(Morphosc, MorphFadesBetweenNeighbouringWaveforms) {
 // sound, and however the morph moves, every table is read where oscillator 0
 // is, to within one 16.16 step of each table. 40000 entries play as 32767.
 TEST(Morphosc, TablesOfDifferentLengthsStayInPhase) {
-  std::vector<std::vector<double>> tables = {wave(1000, ramp), wave(512, ramp), wave(4097, ramp),
-                                             wave(32767, ramp)};
+  std::vector<std::vector<double>> tables = {wave(1000, ramp), wave(512, ramp), wave(4097, ramp), wave(32767, ramp)};
   tables[3].resize(40000, 5.0);
   const int frames = 3000;
   const Locked lead = lockedOscillator(tables[0], 441.7f, 1.0f, frames);
@@ -128,8 +126,7 @@ TEST(Morphosc, PitchFieldIsHertzFromFifteenUpAndFollowsControlSteps) {
   const std::vector<std::vector<double>> tables = {wave(1000, ramp)};
   const int frames = 400;
   auto advance = [](const std::vector<float>& out, int f) {
-    const bool wraps =
-        out[size_t(f)] > 0.99f || out[size_t(f) + 1] > 0.99f || out[size_t(f) + 1] < out[size_t(f)];
+    const bool wraps = out[size_t(f)] > 0.99f || out[size_t(f) + 1] > 0.99f || out[size_t(f) + 1] < out[size_t(f)];
     return wraps ? NAN : double(out[size_t(f) + 1]) - out[size_t(f)];
   };
   std::vector<std::vector<float>> heard;
@@ -186,8 +183,7 @@ TEST(Morphosc, StereoSplitsByPctLeftAndRunCountsItsFrames) {
 TEST(Morphosc, RefusesNotesItCannotPlay) {
   const std::vector<double> sineTable = wave(64, sine);
   const std::vector<std::pair<std::vector<PField>, std::string>> cases = {
-      {{0, 1, 440, 1, 0, 1},
-       "Usage: MORPHOSC(start, dur, freq, amp, morph, pctleft, wavetable [, wavetable ...])"},
+      {{0, 1, 440, 1, 0, 1}, "Usage: MORPHOSC(start, dur, freq, amp, morph, pctleft, wavetable [, wavetable ...])"},
       {{0, 1, 440, 1, 0, 1, makeTable(sineTable), 3}, "p7 carries no waveform table (make one with tab())."},
       {{0, 1, 440, 1, 0, 1, makeTable({})}, "p6 carries no waveform table (make one with tab())."}};
   for (const auto& [p, message] : cases) {

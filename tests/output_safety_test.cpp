@@ -35,9 +35,8 @@ constexpr const char* kPanScore =
 class OutputSafety : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = fs::temp_directory_path() /
-             ("vemora-output-safety-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder = fs::temp_directory_path() / ("vemora-output-safety-" + std::to_string(getpid()) + "-" +
+                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     removeFolder(folder);
     fs::create_directories(folder);
     writeSine(folder / "in.wav", 1, 44100, 44100);
@@ -134,8 +133,8 @@ TEST_F(OutputSafety, FailureWhileFinishingTheFileKeepsTheEarlierOne) {
       SCOPED_TRACE(c.fault + (existing ? ", with an earlier file" : ""));
       fs::remove(folder / "take.wav");
       if (existing) writeFile(folder / "take.wav", earlier);
-      const Outcome outcome = run(options({kVemora, "-q", "-o", "take.wav", "score.lua"}, withFault(c.fault)),
-                                  kRunSeconds);
+      const Outcome outcome =
+          run(options({kVemora, "-q", "-o", "take.wav", "score.lua"}, withFault(c.fault)), kRunSeconds);
       expectNoCrashOrHang(outcome);
       EXPECT_EQ(outcome.exitStatus, 1) << outcome.err;
       EXPECT_TRUE(contains(outcome.err, "vemora: rtoutput: cannot write \"take.wav\": " + c.cause)) << outcome.err;
@@ -196,7 +195,8 @@ TEST_F(OutputSafety, InputCutShortDuringTheRenderIsAnnounced) {
   expectNoCrashOrHang(outcome);
   EXPECT_EQ(outcome.exitStatus, 2);
   EXPECT_EQ(countOf(outcome.err, "was cut shorter while the render read it"), 1u) << outcome.err;
-  EXPECT_TRUE(contains(outcome.err, "rtinput: \"in.wav\" was cut shorter while the render read it (noticed at frame 0)"))
+  EXPECT_TRUE(
+      contains(outcome.err, "rtinput: \"in.wav\" was cut shorter while the render read it (noticed at frame 0)"))
       << outcome.err;
   EXPECT_TRUE(contains(outcome.err, "take.wav was written, but an input changed while it was read")) << outcome.err;
   EXPECT_EQ(framesIn(folder / "take.wav"), 441000);
@@ -251,8 +251,7 @@ TEST(LargeOutput, WavPastFourGiBIsWrittenAsRf64AndAiffIsRefused) {
   if (room.empty()) GTEST_SKIP() << "no file system here has 6 GB free";
   const fs::path folder = room / ("vemora-large-" + std::to_string(getpid()));
   fs::create_directories(folder);
-  writeFile(folder / "big.lua",
-            "set_option('sr=192000', 'channels=64')\nload('argprobe')\nargprobe(88, 0.1, 0.5)\n");
+  writeFile(folder / "big.lua", "set_option('sr=192000', 'channels=64')\nload('argprobe')\nargprobe(88, 0.1, 0.5)\n");
   Process::Options o;
   o.folder = folder;
   o.logs = folder.string() + "-log";
@@ -333,8 +332,9 @@ TEST_F(OutputSafety, MemoryLimit) {
             "load('PAN')\nfor i = 0, 9 do\n  rtinput('wide' .. i .. '.wav')\n  PAN(0, 0, 0.01, 0.5, 0, 0, 0.5)\nend\n");
   const Outcome many = run(options({kVemora, "-q", "--max-memory", "64M", "-o", "b.wav", "many.lua"}), kRunSeconds);
   EXPECT_EQ(many.exitStatus, 1);
-  EXPECT_TRUE(contains(many.err, "vemora: many.lua:3: rtinput: reading \"wide8.wav\" (64 channels) needs 8 MiB, "
-                                 "which would pass the memory limit of 64 MiB"))
+  EXPECT_TRUE(contains(many.err,
+                       "vemora: many.lua:3: rtinput: reading \"wide8.wav\" (64 channels) needs 8 MiB, "
+                       "which would pass the memory limit of 64 MiB"))
       << many.err;
 
   const Outcome bad = run(options({kVemora, "--max-memory", "lots", "score.lua"}), kRunSeconds);

@@ -66,8 +66,7 @@ TEST(Pan, SevenPFieldsNeverLookUpTableTwo) {
   EXPECT_FALSE(note.refused);
   EXPECT_TRUE(engine->messages().empty());
   EXPECT_TRUE(engine->playNoteAlone("PAN", {0, 0, 0.002, 1.0, 0, 0}, {64}).refused);
-  EXPECT_EQ(lastMessage(*engine),
-            "Either use the pan pfield (p6) or make an old-style gen function in slot 2.");
+  EXPECT_EQ(lastMessage(*engine), "Either use the pan pfield (p6) or make an old-style gen function in slot 2.");
   EXPECT_EQ(engine->messages().back().name, "PAN");
 }
 
@@ -116,8 +115,7 @@ TEST(Pan, RefreshesAtFixedNoteFramesOverAnyChunking) {
       const int frames = 101;
       std::vector<double> ramp(frames);
       for (int f = 0; f < frames; ++f) ramp[size_t(f)] = f + 1;
-      NoteCapture note =
-          engine->playNoteAlone("PAN", {0, 0, frames / 1000.0, makeTable(ramp), 0, 1, 1.0}, chunks);
+      NoteCapture note = engine->playNoteAlone("PAN", {0, 0, frames / 1000.0, makeTable(ramp), 0, 1, 1.0}, chunks);
       ASSERT_EQ(note.noteFrames, frames);
       for (int f = 0; f < frames; ++f) {
         const int refreshed = period <= 0 ? f : f / period * period;

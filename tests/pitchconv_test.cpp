@@ -23,9 +23,7 @@ std::int64_t ulpsApart(double a, double b) {
   return std::llabs(ia - ib);
 }
 
-std::string refusal(const std::string& text) {
-  return "Invalid pitch representation \"" + text + "\".";
-}
+std::string refusal(const std::string& text) { return "Invalid pitch representation \"" + text + "\"."; }
 
 TEST(PitchConv, ReferencePitchesAreExact) {
   EXPECT_EQ(cpspch(8.00), kMiddleCHz);
@@ -130,8 +128,7 @@ TEST(PitchConv, LetterNamesParse) {
 TEST(PitchConv, LetterNamesSweepAgainstTheDefiningSum) {
   constexpr double kSemitoneOct = 0.08333333333333333;
   constexpr double kCentOct = 0.0008333333333333333;
-  const std::pair<char, int> letters[] = {{'C', 0}, {'D', 2}, {'E', 4}, {'F', 5},
-                                          {'G', 7}, {'A', 9}, {'B', 11}};
+  const std::pair<char, int> letters[] = {{'C', 0}, {'D', 2}, {'E', 4}, {'F', 5}, {'G', 7}, {'A', 9}, {'B', 11}};
   const std::pair<const char*, int> accidentals[] = {{"", 0},    {"#", 1},  {"b", -1}, {"x", 2},
                                                      {"bb", -2}, {"#b", 0}, {"xb", 1}};
   for (const auto& [letter, letterSemitones] : letters) {

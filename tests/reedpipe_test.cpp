@@ -104,11 +104,23 @@ TEST_F(DelayLines, SetClearsTheLineAndEveryReadIsSilent) {
 TEST_F(DelayLines, WholeSampleReadsWrapOnceThenFallSilent) {
   MarkedLine marked(10);
   // delay -> slot read (slot k holds k + 1), or -1 for 0.0.
-  const std::vector<std::pair<int, int>> cases = {
-      {1, 9},    {3, 7},      {10, 0},     {11, 499},   {0, 10},     {500, 10},
-      {510, 0},  {509, 1},    {511, -1},   {512, -1},   {100000, -1}, {INT_MAX, -1},
-      // Negative delays never read past the array.
-      {-1, 11},  {-489, 499}, {-490, -1},  {INT_MIN, -1}};
+  const std::vector<std::pair<int, int>> cases = {{1, 9},
+                                                  {3, 7},
+                                                  {10, 0},
+                                                  {11, 499},
+                                                  {0, 10},
+                                                  {500, 10},
+                                                  {510, 0},
+                                                  {509, 1},
+                                                  {511, -1},
+                                                  {512, -1},
+                                                  {100000, -1},
+                                                  {INT_MAX, -1},
+                                                  // Negative delays never read past the array.
+                                                  {-1, 11},
+                                                  {-489, 499},
+                                                  {-490, -1},
+                                                  {INT_MIN, -1}};
   for (const auto& [delay, slot] : cases) {
     SCOPED_TRACE(delay);
     EXPECT_EQ(fn.mdelget(marked.line(), delay, marked.record), slot < 0 ? 0.0f : float(slot + 1));
@@ -282,9 +294,9 @@ TEST(Reedpipe, FollowsTheReedModelFrameByFrame) {
     float noiseAmp, reflMix, amp;
     bool tables;
   };
-  const std::vector<Case> cases = {
-      {13, 29, 0.1f, 0.45f, 0.7f, true},  {1, 500, 0.3f, 0.2f, 1.0f, false}, {0, 499, 0.05f, 0.9f, 2.0f, true},
-      {510, 3, 0.2f, 0.0f, 0.5f, true},   {700, 250, 0.6f, 0.6f, 1.0f, false}, {77, 77, 1.5f, 0.45f, 0.3f, true}};
+  const std::vector<Case> cases = {{13, 29, 0.1f, 0.45f, 0.7f, true},   {1, 500, 0.3f, 0.2f, 1.0f, false},
+                                   {0, 499, 0.05f, 0.9f, 2.0f, true},   {510, 3, 0.2f, 0.0f, 0.5f, true},
+                                   {700, 250, 0.6f, 0.6f, 1.0f, false}, {77, 77, 1.5f, 0.45f, 0.3f, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "delays " << c.delay1 << ", " << c.delay2 << " noise " << c.noiseAmp);
     ReedModel model;

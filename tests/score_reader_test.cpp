@@ -161,8 +161,7 @@ TEST_F(ScoreReaderTest, MathRandomRepeatsForAGivenSeed) {
   // The score reports its draws through its error message.
   const auto draws = [&](const std::string& before, unsigned engineSeed = 0) {
     const std::string path = writeScore(
-        before +
-        "\nerror(string.format('%.17g %.17g %d', math.random(), math.random(), math.random(99)), 0)");
+        before + "\nerror(string.format('%.17g %.17g %d', math.random(), math.random(), math.random(99)), 0)");
     EngineSettings settings;
     settings.seed = engineSeed;
     return run(*makeEngine(settings), path);
@@ -181,7 +180,6 @@ TEST_F(ScoreReaderTest, MathRandomRepeatsForAGivenSeed) {
   // Replacing math in the score does not stop set_option from reseeding.
   EXPECT_EQ(draws("local m = math\nmath = nil\nset_option('seed=7')\nmath = m"), seven);
 }
-
 
 // Runs score text through runText with limits; returns the error, "" when none.
 std::string runLimited(Engine& engine, const std::string& text, ScoreLimits limits,
@@ -235,7 +233,8 @@ TEST_F(ScoreReaderTest, ScoreSetsItsOwnStepLimitBelowTheReaders) {
       // A score cannot raise the limit it was given.
       {5000, "max_score_steps=1000000000", "ran more than 5000 steps"},
       {5000, "max_score_steps=0", "ran more than 5000 steps"},
-      {0, "max_score_steps=-1", "set_option: max_score_steps must be a whole number from 0 to 9223372036854775807, not \"-1\""},
+      {0, "max_score_steps=-1",
+       "set_option: max_score_steps must be a whole number from 0 to 9223372036854775807, not \"-1\""},
       {0, "max_score_steps=", "not \"\""},
       {0, "max_score_steps=1e6", "not \"1e6\""},
       {0, "max_score_steps=99999999999999999999", "not \"99999999999999999999\""},
@@ -297,11 +296,15 @@ TEST_F(ScoreReaderTest, TablesCountAgainstTheLimits) {
     const char* error;
   } cases[] = {
       // 100000 entries, 3 arguments: 300000 steps.
-      {{200000, 0}, "gen(1, 10, 100000, 1, 0.5, 0.25)", "gen: a table of 100000 entries from 3 arguments would take "
-                                                          "the score past its limit of 200000 steps (max_score_steps)"},
+      {{200000, 0},
+       "gen(1, 10, 100000, 1, 0.5, 0.25)",
+       "gen: a table of 100000 entries from 3 arguments would take "
+       "the score past its limit of 200000 steps (max_score_steps)"},
       {{400000, 0}, "gen(1, 10, 100000, 1, 0.5, 0.25)\ngen(2, 10, 100000, 1, 0.5, 0.25)", "limited.lua:2: gen: "},
-      {{0, 1 << 20}, "local t = tab(7, 200000, 0, 1, 1)", "tab: a table of 200000 entries would take the score past "
-                                                          "its memory limit of 1048576 bytes"},
+      {{0, 1 << 20},
+       "local t = tab(7, 200000, 0, 1, 1)",
+       "tab: a table of 200000 entries would take the score past "
+       "its memory limit of 1048576 bytes"},
       // A size the engine refuses anyway costs nothing: its own message says why.
       {{1000, 1 << 20}, "gen(1, 7, 1e12, 0, 1, 1)", "gen: gen 7: table size 1000000000000 is too large"},
   };
@@ -335,8 +338,7 @@ TEST_F(ScoreReaderTest, MemoryLimitEndsRunawayGrowth) {
   ScoreLimits limits;
   limits.memoryBytes = 8 << 20;
   const std::string expected = "/scores/limited.lua: the score took more than its memory limit of 8388608 bytes";
-  for (const char* score : {"local t = {}\nfor i = 1, 1e8 do t[i] = i end\n",
-                            "local s = string.rep('x', 100000000)\n",
+  for (const char* score : {"local t = {}\nfor i = 1, 1e8 do t[i] = i end\n", "local s = string.rep('x', 100000000)\n",
                             "local s = 'x'\nwhile true do s = s .. s end\n"}) {
     SCOPED_TRACE(score);
     EXPECT_EQ(runLimited(*makeEngine(), score, limits), expected);
@@ -350,7 +352,8 @@ assert(not ok)
 collectgarbage()
 load("PAN")
 assert(PAN(0, 0, 0.01, 1, 0, 0, 0.5))
-)", limits),
+)",
+                       limits),
             "");
   EXPECT_EQ(engine->notesPlayed(), 1);
 }
@@ -362,7 +365,9 @@ TEST_F(ScoreReaderTest, TextRunsAsTheFileWould) {
   } cases[] = {
       // A first line starting with # is skipped, its line still counted.
       {"#!/usr/bin/env vemora\nerror('stop')\n", "/scores/text.lua:2: stop"},
-      {"\xEF\xBB\xBF" "error('stop')\n", "/scores/text.lua:1: stop"},
+      {"\xEF\xBB\xBF"
+       "error('stop')\n",
+       "/scores/text.lua:1: stop"},
       {"\xEF\xBB\xBF#!vemora\n\nerror('stop')\n", "/scores/text.lua:3: stop"},
       // Compiled chunks are refused: they could break Lua itself.
       {"\x1bLua\x54\x00", "attempt to load a binary chunk (mode is 't')"},

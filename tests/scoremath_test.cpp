@@ -233,8 +233,9 @@ TEST(Scoremath, RefusalInAScoreNamesTheFunctionAndTheLine) {
     ADD_FAILURE() << "the score ran on";
   } catch (const ScoreError& error) {
     EXPECT_EQ(std::string(error.what()),
-              score.string() + ":3: map: map takes 3 arguments (value, low, high) or 5 (value, inLow, inHigh, "
-                               "outLow, outHigh); this call gave 4.");
+              score.string() +
+                  ":3: map: map takes 3 arguments (value, low, high) or 5 (value, inLow, inHigh, "
+                  "outLow, outHigh); this call gave 4.");
   }
   ASSERT_EQ(engine->messages().size(), 1u);
   EXPECT_EQ(engine->messages()[0].name, "map");

@@ -93,8 +93,7 @@ std::string slurp(const fs::path& path) {
 // A stand-in engine that writes its arguments, one a line, to a file.
 fs::path standIn(const fs::path& folder) {
   const fs::path program = folder / "prog";
-  std::ofstream(program) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" << (folder / "args").string()
-                         << "\"\n";
+  std::ofstream(program) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" << (folder / "args").string() << "\"\n";
   fs::permissions(program, fs::perms::owner_all);
   return program;
 }
@@ -142,8 +141,8 @@ TEST(Scorewire, OversizedNamesTextsAndCountsStayInsideTheRecord) {
   EXPECT_EQ(std::strlen(reinterpret_cast<const char*>(bytes.data())), 99u);
 
   std::vector<unsigned char> texts = capture([&](int fd) {
-    RTsendsock("load", fd, 40, longText.c_str(), "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n",
-               "o", "p");
+    RTsendsock("load", fd, 40, longText.c_str(), "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o",
+               "p");
   });
   ASSERT_EQ(texts.size(), size_t(SCOREWIRE_RECORD_BYTES));
   EXPECT_EQ(std::strlen(reinterpret_cast<const char*>(&texts[100])), 511u);

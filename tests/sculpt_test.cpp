@@ -204,13 +204,10 @@ TEST(Sculpt, ReportsMissingTablesInTheOrderTwoOneThreeFour) {
     std::vector<std::string> messages;
     bool refused;
   };
-  const std::vector<Case> cases = {{{}, {wave}, true},
-                                   {{1, 3, 4}, {wave}, true},
-                                   {{2}, {phrase, freqs}, true},
-                                   {{1, 2, 4}, {freqs}, true},
-                                   {{2, 3}, {phrase, levels}, true},
-                                   {{2, 3, 4}, {phrase}, false},
-                                   {{1, 2, 3, 4}, {}, false}};
+  const std::vector<Case> cases = {
+      {{}, {wave}, true},         {{1, 3, 4}, {wave}, true},        {{2}, {phrase, freqs}, true},
+      {{1, 2, 4}, {freqs}, true}, {{2, 3}, {phrase, levels}, true}, {{2, 3, 4}, {phrase}, false},
+      {{1, 2, 3, 4}, {}, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.slots.size() << " tables, first " << (c.slots.empty() ? 0 : c.slots[0]));
     auto engine = sculptEngine();

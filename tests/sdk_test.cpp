@@ -36,8 +36,8 @@ int interfaceMark(const fs::path& file) {
 }
 
 std::string refusalOf(const fs::path& file, int built) {
-  return "load: " + file.string() + " was built for plug-in interface " + std::to_string(built) +
-         ", this engine has " + std::to_string(VEMORA_PLUGIN_INTERFACE) + "; rebuild it against this Vemora";
+  return "load: " + file.string() + " was built for plug-in interface " + std::to_string(built) + ", this engine has " +
+         std::to_string(VEMORA_PLUGIN_INTERFACE) + "; rebuild it against this Vemora";
 }
 
 }  // namespace
@@ -90,7 +90,8 @@ TEST(PluginInterface, TheProgramNamesTheFileAndBothInterfaces) {
   const programrun::Outcome outcome = programrun::run(options, 60);
   programrun::expectNoCrashOrHang(outcome);
   EXPECT_EQ(outcome.exitStatus, 1);
-  EXPECT_EQ(outcome.err, "vemora: score.lua:1: " + refusalOf(kTestPlugins / "libNEXTIFACE.so", VEMORA_PLUGIN_INTERFACE + 1) + "\n");
+  EXPECT_EQ(outcome.err,
+            "vemora: score.lua:1: " + refusalOf(kTestPlugins / "libNEXTIFACE.so", VEMORA_PLUGIN_INTERFACE + 1) + "\n");
   EXPECT_FALSE(fs::exists(folder / "score.wav"));
   programrun::removeFolder(folder);
 }

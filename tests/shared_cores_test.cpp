@@ -24,8 +24,8 @@ struct Range {
 };
 
 const Range kRanges[] = {
-    {0.0, 0.5, 1.0, 1.0},      {-3.0, 2.0, 2.5, 0.3},  {100.0, 100.0, 800.0, 4.0},
-    {0.01, 0.02, 0.05, 0.0},   {-1.0, -1.0, -1.0, 2.0}, {0.0, 0.9, 1.0, 12.0},
+    {0.0, 0.5, 1.0, 1.0},    {-3.0, 2.0, 2.5, 0.3},   {100.0, 100.0, 800.0, 4.0},
+    {0.01, 0.02, 0.05, 0.0}, {-1.0, -1.0, -1.0, 2.0}, {0.0, 0.9, 1.0, 12.0},
 };
 
 // The draw written out plainly: sign from the first rrand in single
@@ -117,7 +117,8 @@ struct BlockSource {
   size_t next = 0;
   int fetches = 0;
 
-  BlockSource(std::vector<double> s, int frames) : signal(std::move(s)), blockFrames(frames), block(size_t(frames) * 2) {}
+  BlockSource(std::vector<double> s, int frames)
+      : signal(std::move(s)), blockFrames(frames), block(size_t(frames) * 2) {}
   void fetch() {
     ++fetches;
     for (int f = 0; f < blockFrames; ++f) {
@@ -139,7 +140,8 @@ TEST(VarispeedReader, MatchesADirectQuadraticInterpolationAtEverySpeed) {
   for (const double octaves : octaveCases) {
     SCOPED_TRACE("octaves " + std::to_string(octaves));
     std::vector<double> signal(40000);
-    for (size_t k = 0; k < signal.size(); ++k) signal[k] = std::sin(0.01 * double(k)) + 0.3 * std::cos(0.173 * double(k));
+    for (size_t k = 0; k < signal.size(); ++k)
+      signal[k] = std::sin(0.01 * double(k)) + 0.3 * std::cos(0.173 * double(k));
     BlockSource source(signal, 37);
     VarispeedReader reader;
     reader.inFrame = source.blockFrames;

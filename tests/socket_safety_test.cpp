@@ -51,7 +51,9 @@ sockdata blankRecord(const char* name, int nArgs) {
   return record;
 }
 
-std::string bytesOf(const sockdata& record) { return std::string(reinterpret_cast<const char*>(&record), sizeof record); }
+std::string bytesOf(const sockdata& record) {
+  return std::string(reinterpret_cast<const char*>(&record), sizeof record);
+}
 
 std::string texts(const char* name, const std::vector<std::string>& values) {
   sockdata record = blankRecord(name, int(values.size()));
@@ -67,7 +69,9 @@ std::string numbers(const char* name, const std::vector<double>& values) {
 }
 
 // An argprobe note: the constant a on channel 0 and b on channel 1.
-std::string note(double start, double seconds, double a, double b) { return numbers("argprobe", {start, seconds, a, b}); }
+std::string note(double start, double seconds, double a, double b) {
+  return numbers("argprobe", {start, seconds, a, b});
+}
 
 // The program in socket mode, started in a folder with its output and
 // messages going to files there.
@@ -319,9 +323,13 @@ TEST_F(SocketSafety, PathsOutsideTheServedFolderAreRefused) {
   ASSERT_TRUE(server.ready) << server.err();
   const int fd = server.connect();
   ASSERT_GE(fd, 0);
-  const std::vector<std::string> refusedPaths = {
-      (outside / "secret.wav").string(), "../outside/secret.wav", "sub/../../outside/secret.wav",
-      "link.wav", "away/secret.wav", "away/new.wav", "../x\n.wav"};
+  const std::vector<std::string> refusedPaths = {(outside / "secret.wav").string(),
+                                                 "../outside/secret.wav",
+                                                 "sub/../../outside/secret.wav",
+                                                 "link.wav",
+                                                 "away/secret.wav",
+                                                 "away/new.wav",
+                                                 "../x\n.wav"};
   std::string records = texts("load", {"argprobe"});
   std::vector<std::string> expected;
   for (const char* command : {"rtinput", "rtoutput"}) {
@@ -335,8 +343,8 @@ TEST_F(SocketSafety, PathsOutsideTheServedFolderAreRefused) {
   }
   ASSERT_TRUE(Server::send(fd, records));
   // Paths inside are taken, through a link that stays inside too.
-  ASSERT_TRUE(Server::send(fd, texts("rtinput", {"near.wav"}) + texts("rtoutput", {"sub/take.wav"}) +
-                                   note(0, 0.1, 0.125, 0.375)));
+  ASSERT_TRUE(Server::send(
+      fd, texts("rtinput", {"near.wav"}) + texts("rtoutput", {"sub/take.wav"}) + note(0, 0.1, 0.125, 0.375)));
   sleepSeconds(0.3);
   server.signal(SIGTERM);
   EXPECT_EQ(server.waitExit(), 0);
@@ -409,11 +417,13 @@ TEST_F(SocketSafety, RateAndChannelsHaveCeilings) {
                                        texts("set_option", {"sr=96000", "channels=8"}) + texts("load", {"argprobe"}) +
                                        note(0, 0.05, 0.25, 0.5));
   EXPECT_EQ(capped.status, 0);
-  EXPECT_TRUE(contains(capped.err, "connection 1: record 1: set_option \"sr=192001\" refused: a socket session's "
-                                   "sampling rate is at most 192000 Hz"))
+  EXPECT_TRUE(contains(capped.err,
+                       "connection 1: record 1: set_option \"sr=192001\" refused: a socket session's "
+                       "sampling rate is at most 192000 Hz"))
       << capped.err;
-  EXPECT_TRUE(contains(capped.err, "connection 1: record 2: set_option \"channels=9\" refused: a socket session "
-                                   "has at most 8 channels"))
+  EXPECT_TRUE(contains(capped.err,
+                       "connection 1: record 2: set_option \"channels=9\" refused: a socket session "
+                       "has at most 8 channels"))
       << capped.err;
   EXPECT_TRUE(contains(capped.err, "connection 1: record 3: set_option \"sr=99999999999999999999\" refused"))
       << capped.err;
@@ -422,9 +432,9 @@ TEST_F(SocketSafety, RateAndChannelsHaveCeilings) {
   EXPECT_EQ(sound->rate, 96000);
   EXPECT_EQ(sound->channels, 8);
 
-  const Ended raised = playSession(root / "raised", {"--max-rate", "384000", "--max-channels", "16"},
-                                   texts("set_option", {"sr=384000", "channels=16"}) + texts("load", {"argprobe"}) +
-                                       note(0, 0.05, 0.25, 0.5));
+  const Ended raised = playSession(
+      root / "raised", {"--max-rate", "384000", "--max-channels", "16"},
+      texts("set_option", {"sr=384000", "channels=16"}) + texts("load", {"argprobe"}) + note(0, 0.05, 0.25, 0.5));
   EXPECT_EQ(raised.status, 0);
   EXPECT_FALSE(contains(raised.err, "refused")) << raised.err;
   sound = readSound(root / "raised" / kDefaultOutput);
@@ -460,8 +470,8 @@ TEST_F(SocketSafety, HeavyRecordsOnOneConnectionDoNotDelayAnothersNotes) {
   sleepSeconds(0.1);  // the flood is under way
   const auto begin = Clock::now();
   for (int i = 0; i < kNotes; ++i) {
-    std::this_thread::sleep_until(begin + std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::duration<double>(kApart * i)));
+    std::this_thread::sleep_until(
+        begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kApart * i)));
     ASSERT_TRUE(Server::send(light, note(0, 0.02, 0.125 * (i + 1), 0.5)));
   }
   lightDone = true;
@@ -562,17 +572,16 @@ TEST_F(SocketSafety, RunningOutOfDescriptorsNeitherSpinsNorStopsService) {
 // file reports the samples it clipped.
 TEST_F(SocketSafety, NaNAndClippedSamplesAreReported) {
   const std::string count = std::to_string(int(0.1 * kRate));
-  const Ended nan = playSession(root / "float", {},
-                                texts("load", {"argprobe"}) + texts("rtoutput", {"nan.wav"}) +
-                                    note(0, 0.1, std::nan(""), 0.5));
+  const Ended nan =
+      playSession(root / "float", {},
+                  texts("load", {"argprobe"}) + texts("rtoutput", {"nan.wav"}) + note(0, 0.1, std::nan(""), 0.5));
   EXPECT_EQ(nan.status, 0);
   EXPECT_TRUE(contains(nan.err, "vemora: " + (root / "float" / "nan.wav").string() + ": " + count +
                                     " samples were NaN or infinite; they were written as 0 (NaN) or full scale "
                                     "(infinite)\n"))
       << nan.err;
-  const Ended loud = playSession(root / "int", {},
-                                 texts("load", {"argprobe"}) + texts("rtoutput", {"loud.wav", "16"}) +
-                                     note(0, 0.1, 2.0, 0.5));
+  const Ended loud = playSession(
+      root / "int", {}, texts("load", {"argprobe"}) + texts("rtoutput", {"loud.wav", "16"}) + note(0, 0.1, 2.0, 0.5));
   EXPECT_EQ(loud.status, 0);
   EXPECT_TRUE(contains(loud.out, ", " + count + " samples clipped)")) << loud.out;
 }
@@ -586,16 +595,15 @@ TEST_F(SocketSafety, SessionNeverReadsTheFileItReplaces) {
     fs::create_directories(folder);
     writeSine(folder / "take.wav", 2, kRate, kRate);
     const std::string before = readFile(folder / "take.wav");
-    const std::string records =
-        inputFirst ? texts("load", {"argprobe"}) + texts("rtinput", {"take.wav"}) + texts("rtoutput", {"take.wav"}) +
-                         note(0, 0.1, 0.25, 0.5)
-                   : texts("load", {"argprobe"}) + texts("rtoutput", {"take.wav"}) + note(0, 0.1, 0.25, 0.5) +
-                         texts("rtinput", {"take.wav"});
+    const std::string records = inputFirst ? texts("load", {"argprobe"}) + texts("rtinput", {"take.wav"}) +
+                                                 texts("rtoutput", {"take.wav"}) + note(0, 0.1, 0.25, 0.5)
+                                           : texts("load", {"argprobe"}) + texts("rtoutput", {"take.wav"}) +
+                                                 note(0, 0.1, 0.25, 0.5) + texts("rtinput", {"take.wav"});
     const Ended ended = playSession(folder, {}, records);
-    const std::string refusal = inputFirst ? "rtoutput: \"" + (folder / "take.wav").string() +
-                                                 "\" is the same file as the input \"" + (folder / "take.wav").string()
-                                           : "rtinput: \"" + (folder / "take.wav").string() +
-                                                 "\" is the same file as the session's output";
+    const std::string refusal =
+        inputFirst ? "rtoutput: \"" + (folder / "take.wav").string() + "\" is the same file as the input \"" +
+                         (folder / "take.wav").string()
+                   : "rtinput: \"" + (folder / "take.wav").string() + "\" is the same file as the session's output";
     EXPECT_TRUE(contains(ended.err, refusal)) << ended.err;
     EXPECT_EQ(ended.status, 0);
     if (inputFirst) {
@@ -611,12 +619,12 @@ TEST_F(SocketSafety, SessionNeverReadsTheFileItReplaces) {
 // What clients may make the server hold in memory is bounded: a table past
 // the budget is refused and the connection goes on.
 TEST_F(SocketSafety, MemoryBudgetBoundsWhatClientsAsk) {
-  const Ended ended =
-      playSession(root, {"--max-memory", "1M"},
-                  texts("load", {"argprobe"}) + texts("rtoutput", {"take.wav"}) +
-                      numbers("gen", {1, 7, 1000000, 0, 1000000, 1}) + note(0, 0.1, 0.25, 0.5));
-  EXPECT_TRUE(contains(ended.err, "a table of 1000000 entries needs 8 MiB, which would pass the memory limit of "
-                                  "1 MiB"))
+  const Ended ended = playSession(root, {"--max-memory", "1M"},
+                                  texts("load", {"argprobe"}) + texts("rtoutput", {"take.wav"}) +
+                                      numbers("gen", {1, 7, 1000000, 0, 1000000, 1}) + note(0, 0.1, 0.25, 0.5));
+  EXPECT_TRUE(contains(ended.err,
+                       "a table of 1000000 entries needs 8 MiB, which would pass the memory limit of "
+                       "1 MiB"))
       << ended.err;
   const auto sound = readSound(root / "take.wav");
   ASSERT_TRUE(sound);

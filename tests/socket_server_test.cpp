@@ -64,9 +64,7 @@ struct RunningServer {
   }
 };
 
-void sendRaw(int fd, const sockdata& record) {
-  ASSERT_EQ(write(fd, &record, sizeof record), ssize_t(sizeof record));
-}
+void sendRaw(int fd, const sockdata& record) { ASSERT_EQ(write(fd, &record, sizeof record), ssize_t(sizeof record)); }
 
 // Waits until the server has handled `count` records.
 void waitForRecords(const SocketServer& server, int count) {
@@ -258,7 +256,9 @@ namespace {
 class KeptFrames : public OutputSink {
  public:
   explicit KeptFrames(std::vector<float>* frames) : frames(frames) {}
-  void write(const float* interleaved, int count) override { frames->insert(frames->end(), interleaved, interleaved + count); }
+  void write(const float* interleaved, int count) override {
+    frames->insert(frames->end(), interleaved, interleaved + count);
+  }
 
  private:
   std::vector<float>* frames;
@@ -308,7 +308,8 @@ TEST(SocketServer, RecordsSplitAnywhereAreTakenWhole) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
     stream.insert(stream.end(), bytes, bytes + sizeof record);
   }
-  for (const size_t piece : {size_t(1), size_t(7), size_t(100), size_t(8295), size_t(8296), size_t(8297), stream.size()}) {
+  for (const size_t piece :
+       {size_t(1), size_t(7), size_t(100), size_t(8295), size_t(8296), size_t(8297), stream.size()}) {
     SCOPED_TRACE(piece);
     SocketlessServer s;
     for (size_t at = 0; at < stream.size(); at += piece)

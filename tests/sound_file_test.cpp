@@ -51,9 +51,8 @@ std::vector<float> testSignal(int64_t frames, int channels) {
   std::vector<float> s(frames * channels);
   for (int64_t i = 0; i < frames; ++i)
     for (int c = 0; c < channels; ++c)
-      s[i * channels + c] = 0.6f * std::sin(0.01f * (c + 1) * i) +
-                            0.2f * std::sin(0.173f * (c + 2) * i) + jitter(noise) +
-                            (c % 2 ? -0.1f : 0.05f);
+      s[i * channels + c] = 0.6f * std::sin(0.01f * (c + 1) * i) + 0.2f * std::sin(0.173f * (c + 2) * i) +
+                            jitter(noise) + (c % 2 ? -0.1f : 0.05f);
   return s;
 }
 
@@ -63,8 +62,8 @@ struct Written {
 };
 
 // Writes in uneven blocks, some longer than the writer's own, and commits.
-Written writeFile(const std::string& path, const std::string& sampleText,
-                  const std::vector<float>& s, int channels, int rate = 44100) {
+Written writeFile(const std::string& path, const std::string& sampleText, const std::vector<float>& s, int channels,
+                  int rate = 44100) {
   SoundFileWriter writer(path, outputFormatFor(path, sampleText), channels, rate);
   const int blocks[] = {1, 7, 512, 5000, 333};
   const int64_t total = static_cast<int64_t>(s.size()) / channels;
@@ -107,8 +106,7 @@ void expectReadsMatch(SoundInput& input, const std::vector<float>& expected, dou
       const int64_t frame = first + i / ch;
       const float want = frame >= 0 && frame < frames ? expected[frame * ch + i % ch] : 0.0f;
       if (!(std::fabs(got[i] - want) <= tolerance))
-        FAIL() << "read(" << first << ", " << count << ") sample " << i << ": " << got[i]
-               << " != " << want;
+        FAIL() << "read(" << first << ", " << count << ") sample " << i << ": " << got[i] << " != " << want;
     }
   }
 }
@@ -118,14 +116,10 @@ const struct FormatCase {
   const char* sampleText;
   int major, minor, bits;  // bits 0 for float
 } formatCases[] = {
-    {"a.wav", "", SF_FORMAT_WAV, SF_FORMAT_FLOAT, 0},
-    {"b.wav", "16", SF_FORMAT_WAV, SF_FORMAT_PCM_16, 16},
-    {"c.WAV", "24", SF_FORMAT_WAV, SF_FORMAT_PCM_24, 24},
-    {"d.aiff", "float", SF_FORMAT_AIFF, SF_FORMAT_FLOAT, 0},
-    {"e.aif", "16", SF_FORMAT_AIFF, SF_FORMAT_PCM_16, 16},
-    {"f.AIFF", "24", SF_FORMAT_AIFF, SF_FORMAT_PCM_24, 24},
-    {"g.flac", "16", SF_FORMAT_FLAC, SF_FORMAT_PCM_16, 16},
-    {"h.Flac", "", SF_FORMAT_FLAC, SF_FORMAT_PCM_24, 24},
+    {"a.wav", "", SF_FORMAT_WAV, SF_FORMAT_FLOAT, 0},       {"b.wav", "16", SF_FORMAT_WAV, SF_FORMAT_PCM_16, 16},
+    {"c.WAV", "24", SF_FORMAT_WAV, SF_FORMAT_PCM_24, 24},   {"d.aiff", "float", SF_FORMAT_AIFF, SF_FORMAT_FLOAT, 0},
+    {"e.aif", "16", SF_FORMAT_AIFF, SF_FORMAT_PCM_16, 16},  {"f.AIFF", "24", SF_FORMAT_AIFF, SF_FORMAT_PCM_24, 24},
+    {"g.flac", "16", SF_FORMAT_FLAC, SF_FORMAT_PCM_16, 16}, {"h.Flac", "", SF_FORMAT_FLAC, SF_FORMAT_PCM_24, 24},
 };
 
 }  // namespace
@@ -180,8 +174,7 @@ TEST(SoundFile, SamplesLandOnExactCodesAndOversClipWithoutWrapping) {
     const int64_t full = int64_t(1) << (fc.bits - 1), perCode = full / 32768;
     std::vector<int64_t> want;
     for (int code : codes) want.push_back(code * perCode);
-    for (int64_t code : {full - 1, full - 1, -full, int64_t(0), full - 1, -full})
-      want.push_back(code);
+    for (int64_t code : {full - 1, full - 1, -full, int64_t(0), full - 1, -full}) want.push_back(code);
     SF_INFO info{};
     SNDFILE* raw = sf_open(path.c_str(), SFM_READ, &info);
     std::vector<int> stored(s.size());
@@ -253,8 +246,7 @@ TEST(SoundFile, OutputFormatRefusesUnknownNamesAndSampleTexts) {
   for (const std::string path : {"out.mp3", "out", "out.wav.txt", "wav", "folder.wav/"}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(errorOf([&] { outputFormatFor(path, ""); }),
-              "rtoutput: cannot tell the sound file format from \"" + path +
-                  "\" (use .wav, .aif, .aiff or .flac)");
+              "rtoutput: cannot tell the sound file format from \"" + path + "\" (use .wav, .aif, .aiff or .flac)");
   }
   for (const std::string text : {"8", "32", "floaty", "pcm16", " 16", "double"}) {
     SCOPED_TRACE(text);

@@ -37,10 +37,10 @@ std::array<double, 4> gainsAt(double x, double y) {
 }  // namespace
 
 TEST(Tetrapos, GainsAtTheCentreCornersAndEdges) {
-  EXPECT_EQ(gainsAt(0, 0), (std::array<double, 4>{0.5000000000000001, 0.5000000000000001, 0.5000000000000001,
-                                                  0.5000000000000001}));
-  EXPECT_EQ(gainsAt(0.5, 0), (std::array<double, 4>{0.223606797749979, 0.6708203932499369, 0.223606797749979,
-                                                    0.6708203932499369}));
+  EXPECT_EQ(gainsAt(0, 0),
+            (std::array<double, 4>{0.5000000000000001, 0.5000000000000001, 0.5000000000000001, 0.5000000000000001}));
+  EXPECT_EQ(gainsAt(0.5, 0),
+            (std::array<double, 4>{0.223606797749979, 0.6708203932499369, 0.223606797749979, 0.6708203932499369}));
   const std::array<double, 4> corner = gainsAt(1, 1);
   EXPECT_EQ(corner[1], 1.0);
   EXPECT_NEAR(corner[0], 6.1e-17, 0.05e-17);
@@ -104,8 +104,7 @@ TEST(Tetrapos, RefusesWrongPFieldCountsOutputsAndChannels) {
     const bool refused = engine->playNoteAlone("TETRAPOS", {0, 0, 0.01, 1, 0, 0, channel}, {64}).refused;
     EXPECT_EQ(refused, shown != 0);
     if (refused) {
-      EXPECT_EQ(lastMessage(*engine),
-                "You asked for channel " + std::to_string(shown) + " of 2-channel input.");
+      EXPECT_EQ(lastMessage(*engine), "You asked for channel " + std::to_string(shown) + " of 2-channel input.");
     }
   }
 }

@@ -54,8 +54,8 @@ TEST(Twirl, HeadsStartHalfAWindowApartAndReadAtTheRatio) {
   // The ramp input[k] = k from frame 100 shows each head's read position;
   // window entries 2^k show each head's phase.
   const float twelveAndTwo = 12.0f + 100.0f * (1.02f - 1.0f);
-  for (auto [interval, semitones] : {std::pair{0.0f, 0.0f}, {1.0f, 12.0f}, {0.07f, 7.0f}, {1.02f, twelveAndTwo},
-                                     {-1.02f, -twelveAndTwo}}) {
+  for (auto [interval, semitones] :
+       {std::pair{0.0f, 0.0f}, {1.0f, 12.0f}, {0.07f, 7.0f}, {1.02f, twelveAndTwo}, {-1.02f, -twelveAndTwo}}) {
     for (int window : {10, 7, 1}) {
       for (bool phrase : {false, true}) {
         SCOPED_TRACE(::testing::Message() << "p4 = p5 = " << interval << ", W " << window << ", table 1 " << phrase);

@@ -69,8 +69,8 @@ class VemoraProgramTest : public ::testing::Test {
   // Runs vemora in the work folder; paths in args are relative to it.
   Outcome run(const std::string& args) {
     const std::string out = (root / "stdout").string(), err = (root / "stderr").string();
-    const std::string command = "cd '" + work.string() + "' && '" VEMORA_BIN_DIR "/vemora' " + args +
-                                " </dev/null >'" + out + "' 2>'" + err + "'";
+    const std::string command = "cd '" + work.string() + "' && '" VEMORA_BIN_DIR "/vemora' " + args + " </dev/null >'" +
+                                out + "' 2>'" + err + "'";
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
   }
@@ -92,8 +92,7 @@ TEST_F(VemoraProgramTest, FailuresExitWithOneAndWriteNothing) {
       {"score.lua", std::string(kVoice) + "PAN(0, 0, 1, 1, 2, 0, 0.5)\n",
        "score.lua:3: PAN: You asked for channel 2 of a 1-channel file.\n"
        "vemora: the score played no notes; nothing written\n"},
-      {"--output nofolder/out.wav score.lua", std::string(kVoice) + "PAN(0, 0, 1, 1, 0, 0, 0.5)\n",
-       "vemora: "},
+      {"--output nofolder/out.wav score.lua", std::string(kVoice) + "PAN(0, 0, 1, 1, 0, 0, 0.5)\n", "vemora: "},
       {"--bogus score.lua", "", "vemora: "},
   };
   for (const auto& c : cases) {
@@ -120,9 +119,8 @@ TEST_F(VemoraProgramTest, RefusedNoteStillWritesTheFileAndExitsWithTwo) {
 }
 
 TEST_F(VemoraProgramTest, SameScoreRendersToIdenticalFiles) {
-  writeScore(
-      std::string(kVoice) +
-      "for i = 0, 7 do PAN(i * 0.1, math.random() * 0.5, 0.3, math.random(), 0, 0, math.random()) end\n");
+  writeScore(std::string(kVoice) +
+             "for i = 0, 7 do PAN(i * 0.1, math.random() * 0.5, 0.3, math.random(), 0, 0, math.random()) end\n");
   ASSERT_EQ(run("--quiet --output first.wav score.lua").status, 0);
   ASSERT_EQ(run("--quiet --output second.wav score.lua").status, 0);
   const std::string first = readFile(work / "first.wav");
@@ -138,8 +136,8 @@ TEST_F(VemoraProgramTest, OutputGoesWhereAskedInTheFormatAsked) {
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(wavBits(work / "sub" / "song.wav"), 32);
   // p6 = 1 puts the whole sine, peak 0.5, on channel 0; float files never clip.
-  for (const char* line : {"wrote sub/song.wav\n", "1.000 s, 2 channels, 44100 Hz\n",
-                           "ch0 -6.0 dBFS, ch1 -inf dBFS\n", "1 played, 0 refused\n"}) {
+  for (const char* line : {"wrote sub/song.wav\n", "1.000 s, 2 channels, 44100 Hz\n", "ch0 -6.0 dBFS, ch1 -inf dBFS\n",
+                           "1 played, 0 refused\n"}) {
     EXPECT_NE(outcome.out.find(line), std::string::npos) << line << outcome.out;
   }
   EXPECT_EQ(outcome.out.find("clipped"), std::string::npos) << outcome.out;
@@ -167,8 +165,7 @@ TEST_F(VemoraProgramTest, HelpAndVersionExitWithZero) {
   }
   outcome = run("--version");
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_TRUE(startsWith(outcome.out, "vemora ") && outcome.out.find_first_of("0123456789") == 7)
-      << outcome.out;
+  EXPECT_TRUE(startsWith(outcome.out, "vemora ") && outcome.out.find_first_of("0123456789") == 7) << outcome.out;
 }
 
 }  // namespace

@@ -15,9 +15,12 @@ TEST(TableStretch, ThreeEntriesOverFourFramesClampAtBothEnds) {
   tableset(4.0f, 1.0f, 3, tabs);  // half an entry per frame
   EXPECT_EQ(tabs[0], 2.0f);
   EXPECT_EQ(tabs[1], 0.5f);
-  struct Case { long frame; double plain, interpolated; };
+  struct Case {
+    long frame;
+    double plain, interpolated;
+  };
   const Case cases[] = {{-1, 10, 10}, {0, 10, 10}, {1, 10, 15}, {2, 20, 20},
-                        {3, 20, 30},  {4, 40, 40},  {5, 40, 40}, {LONG_MAX, 40, 40}};
+                        {3, 20, 30},  {4, 40, 40}, {5, 40, 40}, {LONG_MAX, 40, 40}};
   for (const Case& c : cases) {
     SCOPED_TRACE("frame " + std::to_string(c.frame));
     EXPECT_EQ(table(c.frame, t, tabs), c.plain);
@@ -27,7 +30,10 @@ TEST(TableStretch, ThreeEntriesOverFourFramesClampAtBothEnds) {
 
 TEST(TableStretch, FrameDurTimesRateReadsTheLastEntry) {
   // (size - 1) / frames rounds below the true ratio in float for all of these.
-  struct Case { float rate, dur; long size, frames; };
+  struct Case {
+    float rate, dur;
+    long size, frames;
+  };
   const Case cases[] = {{44100, 1.0f, 512, 44100}, {44100, 0.1f, 1000, 4410}, {8000, 0.5f, 8192, 4000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.size) + " entries over " + std::to_string(c.frames) + " frames");
@@ -43,9 +49,15 @@ TEST(TableStretch, FrameDurTimesRateReadsTheLastEntry) {
 
 TEST(TableStretch, DegenerateStretchesReadEntryZero) {
   double t[] = {7.0, 8.0, 9.0};
-  struct Case { const char* name; float rate, dur; int size; };
-  const Case cases[] = {{"zero duration", 44100, 0.0f, 3}, {"negative duration", 44100, -1.0f, 3},
-                        {"NaN duration", 44100, NAN, 3}, {"one entry", 44100, 1.0f, 1}};
+  struct Case {
+    const char* name;
+    float rate, dur;
+    int size;
+  };
+  const Case cases[] = {{"zero duration", 44100, 0.0f, 3},
+                        {"negative duration", 44100, -1.0f, 3},
+                        {"NaN duration", 44100, NAN, 3},
+                        {"one entry", 44100, 1.0f, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     float tabs[2];
@@ -64,7 +76,11 @@ TEST(TableStretch, DegenerateStretchesReadEntryZero) {
 
 TEST(Oscil, StepsAndWrapsThePhase) {
   double t[] = {0.0, 10.0, 20.0, 30.0};
-  struct Case { const char* name; float si, start; std::vector<float> plain, interpolated, phases; };
+  struct Case {
+    const char* name;
+    float si, start;
+    std::vector<float> plain, interpolated, phases;
+  };
   const Case cases[] = {
       {"forward 1.5", 1.5f, 0.0f, {0, 10, 30, 0, 20}, {0, 15, 30, 5, 20}, {1.5f, 3, 0.5f, 2, 3.5f}},
       // The entry after the last is the first: 3.5 lies halfway from 30 back to 0.
@@ -104,7 +120,11 @@ TEST(Oscil, PhaseNeverReachesTheLength) {
 
 TEST(Ooscili, DerivesFactorAndFixedPointIncrement) {
   double t[] = {0.0, 10.0, 20.0, 30.0};
-  struct Case { float rate, freq; double factor; int increment; };
+  struct Case {
+    float rate, freq;
+    double factor;
+    int increment;
+  };
   const Case cases[] = {
       {10, 3, 0.4, 78643},       // 0.4 x 3 x 65536 = 78643.2, truncated
       {10, -3, 0.4, -78643},     // toward zero
@@ -129,9 +149,17 @@ TEST(Ooscili, DerivesFactorAndFixedPointIncrement) {
 
 TEST(Ooscili, InterpolatesAndWrapsBothWays) {
   double t[] = {0.0, 10.0, 20.0, 30.0};
-  struct Case { const char* name; float freq; std::vector<float> values; std::vector<int> phases; };
-  const Case cases[] = {  // rate 8, so frequency 1 is half an entry a frame
-      {"forward", 1, {0, 5, 10, 15, 20, 25, 30, 15, 0},
+  struct Case {
+    const char* name;
+    float freq;
+    std::vector<float> values;
+    std::vector<int> phases;
+  };
+  const Case cases[] = {
+      // rate 8, so frequency 1 is half an entry a frame
+      {"forward",
+       1,
+       {0, 5, 10, 15, 20, 25, 30, 15, 0},
        {32768, 65536, 98304, 131072, 163840, 196608, 229376, 0, 32768}},
       {"backward", -1, {0, 15, 30, 25}, {229376, 196608, 163840, 131072}},
       {"4.5 entries a frame", 9, {0, 5, 10}, {32768, 65536, 98304}},
@@ -153,7 +181,10 @@ TEST(Ooscili, StaysInsideItsTable) {
   Ooscili osc(8, 2, t, 4);
   // Phases written from outside the range read the wrapped position;
   // INT_MAX is entry 3 plus 65535/65536, just short of entry 0's value.
-  struct Case { int phase; float value; };
+  struct Case {
+    int phase;
+    float value;
+  };
   const Case cases[] = {{-65536, 30}, {4 * 65536 + 32768, 5}, {INT_MIN, 0}, {INT_MAX, 30.0f / 65536}};
   for (const Case& c : cases) {
     SCOPED_TRACE("phase " + std::to_string(c.phase));
@@ -219,7 +250,10 @@ TEST(Delput, StoresThenAdvancesAndWraps) {
 }
 
 TEST(Ampdb, ConvertsDecibelsToAmplitude) {
-  struct Case { float db; double amp, tolerance; };
+  struct Case {
+    float db;
+    double amp, tolerance;
+  };
   const Case cases[] = {{0, 1, 0}, {20, 10, 1e-15}, {-20, 0.1, 1e-16}, {-6.0206f, 0.5, 1e-6}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.db) + " dB");

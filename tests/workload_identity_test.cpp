@@ -76,8 +76,8 @@ void granular(Engine& engine) {
   engine.makeTable(2, 10, 1024, {1});
   engine.makeTable(3, 20, 1024, {2});
   for (int seed = 1; seed <= 2; ++seed)
-    engine.playNote("FLURRYR", {0, 3, 0.3, 0.04, 0, 0.5, 1, 1, 0.010, 0.025, 0.0399, 1, 0, 0.5, 1, 1, 200, 1100,
-                                2000, 1, 0, double(seed)});
+    engine.playNote("FLURRYR", {0, 3, 0.3, 0.04, 0, 0.5, 1,    1,    0.010, 0.025, 0.0399,
+                                1, 0, 0.5, 1,    1, 200, 1100, 2000, 1,     0,     double(seed)});
 }
 
 void transposition(Engine& engine) {
@@ -163,8 +163,7 @@ TEST(WorkloadIdentity, RendersMatchTheRecordedSamples) {
 // The file writer keeps float samples as they are: a render written to a
 // 32-bit float WAV reads back bit for bit as the same render made in memory.
 TEST(WorkloadIdentity, FloatFilesHoldTheSamplesRenderedInMemory) {
-  const std::filesystem::path path =
-      std::filesystem::path(::testing::TempDir()) / "workload_identity_probe.wav";
+  const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "workload_identity_probe.wav";
   for (const Workload& workload : workloads()) {
     SCOPED_TRACE(workload.name);
     auto memory = makeEngine(workload.settings);

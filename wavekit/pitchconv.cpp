@@ -156,8 +156,7 @@ double octlet(const char* text) {
         char* end = nullptr;
         errno = 0;
         const long value = std::strtol(at, &end, 10);
-        if (end == at || *end != '\0' || errno == ERANGE || value < -kMaxCents ||
-            value > kMaxCents) {
+        if (end == at || *end != '\0' || errno == ERANGE || value < -kMaxCents || value > kMaxCents) {
           return rejectPitch(text);
         }
         cents = value;

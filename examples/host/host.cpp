@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
       if (vemora::takeBangReady()) {
         ++cues;
         std::printf("cue %d: %.4f s to %.4f s (frames %lld to %lld), peak since the last cue %.4f\n", cues,
-                    double(blockStart) / sampleRate, double(nextFrame) / sampleRate,
-                    static_cast<long long>(blockStart), static_cast<long long>(nextFrame), double(meter.take()));
+                    double(blockStart) / sampleRate, double(nextFrame) / sampleRate, static_cast<long long>(blockStart),
+                    static_cast<long long>(nextFrame), double(meter.take()));
         std::fflush(stdout);
       }
       blockStart = nextFrame;

@@ -49,9 +49,10 @@ int main(int argc, char** argv) {
       outSquares += y * y;
     }
     const double inRms = std::sqrt(inSquares / double(frames)), outRms = std::sqrt(outSquares / double(frames));
-    std::printf("tremolo_check: %lld frames x %d channels; input x amplitude: peak %.4f RMS %.4f; "
-                "output: peak %.4f RMS %.4f (RMS ratio %.3f); largest error %.2e\n",
-                (long long)frames, outChannels, inPeak, inRms, outPeak, outRms, outRms / inRms, worst);
+    std::printf(
+        "tremolo_check: %lld frames x %d channels; input x amplitude: peak %.4f RMS %.4f; "
+        "output: peak %.4f RMS %.4f (RMS ratio %.3f); largest error %.2e\n",
+        (long long)frames, outChannels, inPeak, inRms, outPeak, outRms, outRms / inRms, worst);
     // A sample differs from the formula by its float roundings alone.
     if (!(worst <= 1e-5 && outRms > 0.0)) {
       std::fprintf(stderr, "tremolo_check: the output is not the input with the tremolo\n");

@@ -104,7 +104,7 @@ class Process {
     fs::path folder;
     fs::path logs;  // <logs>.out and <logs>.err
     rlim_t fileSizeLimit = RLIM_INFINITY;
-    bool asNobody = false;  // run as the unprivileged user nobody (the caller is root)
+    bool asNobody = false;                 // run as the unprivileged user nobody (the caller is root)
     std::vector<std::string> environment;  // NAME=VALUE added to the caller's
     int standardOutput = -1;               // a descriptor to use instead of <logs>.out
   };
@@ -130,9 +130,8 @@ class Process {
     const rlim_t limit = options.fileSizeLimit;
     const bool nobody = options.asNobody;
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int out = options.standardOutput >= 0
-                        ? fcntl(options.standardOutput, F_DUPFD_CLOEXEC, 3)
-                        : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int out = options.standardOutput >= 0 ? fcntl(options.standardOutput, F_DUPFD_CLOEXEC, 3)
+                                                : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     pid = fork();
     if (pid == 0) {

@@ -51,30 +51,30 @@ static void noteOpened(int fd, const char* path) {
 
 static mode_t modeOf(int flags, va_list args) { return (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0; }
 
-#define OPEN_SHIM(name)                                                        \
-  int name(const char* path, int flags, ...) {                                \
-    va_list args;                                                              \
-    va_start(args, flags);                                                     \
-    const mode_t mode = modeOf(flags, args);                                   \
-    va_end(args);                                                              \
-    int (*real)(const char*, int, ...) = next(#name);                          \
-    const int fd = real(path, flags, mode);                                    \
-    noteOpened(fd, path);                                                      \
-    return fd;                                                                 \
+#define OPEN_SHIM(name)                               \
+  int name(const char* path, int flags, ...) {        \
+    va_list args;                                     \
+    va_start(args, flags);                            \
+    const mode_t mode = modeOf(flags, args);          \
+    va_end(args);                                     \
+    int (*real)(const char*, int, ...) = next(#name); \
+    const int fd = real(path, flags, mode);           \
+    noteOpened(fd, path);                             \
+    return fd;                                        \
   }
 OPEN_SHIM(open)
 OPEN_SHIM(open64)
 
-#define OPENAT_SHIM(name)                                                      \
-  int name(int dir, const char* path, int flags, ...) {                       \
-    va_list args;                                                              \
-    va_start(args, flags);                                                     \
-    const mode_t mode = modeOf(flags, args);                                   \
-    va_end(args);                                                              \
-    int (*real)(int, const char*, int, ...) = next(#name);                     \
-    const int fd = real(dir, path, flags, mode);                               \
-    noteOpened(fd, path);                                                      \
-    return fd;                                                                 \
+#define OPENAT_SHIM(name)                                  \
+  int name(int dir, const char* path, int flags, ...) {    \
+    va_list args;                                          \
+    va_start(args, flags);                                 \
+    const mode_t mode = modeOf(flags, args);               \
+    va_end(args);                                          \
+    int (*real)(int, const char*, int, ...) = next(#name); \
+    const int fd = real(dir, path, flags, mode);           \
+    noteOpened(fd, path);                                  \
+    return fd;                                             \
   }
 OPENAT_SHIM(openat)
 OPENAT_SHIM(openat64)
@@ -106,27 +106,26 @@ ssize_t write(int fd, const void* bytes, size_t count) {
   return real(fd, bytes, count);
 }
 
-#define SEEK_SHIM(name)                                                        \
-  off_t name(int fd, off_t offset, int whence) {                               \
-    off_t (*real)(int, off_t, int) = next(#name);                              \
-    if (faultIs("seek") && tracked(fd) && whence == SEEK_SET && offset == 0 && \
-        sizeOf(fd) > 4096) {                                                   \
-      errno = EIO;                                                             \
-      return -1;                                                               \
-    }                                                                          \
-    return real(fd, offset, whence);                                           \
+#define SEEK_SHIM(name)                                                                             \
+  off_t name(int fd, off_t offset, int whence) {                                                    \
+    off_t (*real)(int, off_t, int) = next(#name);                                                   \
+    if (faultIs("seek") && tracked(fd) && whence == SEEK_SET && offset == 0 && sizeOf(fd) > 4096) { \
+      errno = EIO;                                                                                  \
+      return -1;                                                                                    \
+    }                                                                                               \
+    return real(fd, offset, whence);                                                                \
   }
 SEEK_SHIM(lseek)
 SEEK_SHIM(lseek64)
 
-#define PWRITE_SHIM(name)                                                      \
-  ssize_t name(int fd, const void* bytes, size_t count, off_t offset) {        \
-    ssize_t (*real)(int, const void*, size_t, off_t) = next(#name);            \
-    if (faultIs("peak-stamp") && tracked(fd)) {                                \
-      errno = EIO;                                                             \
-      return -1;                                                               \
-    }                                                                          \
-    return real(fd, bytes, count, offset);                                     \
+#define PWRITE_SHIM(name)                                               \
+  ssize_t name(int fd, const void* bytes, size_t count, off_t offset) { \
+    ssize_t (*real)(int, const void*, size_t, off_t) = next(#name);     \
+    if (faultIs("peak-stamp") && tracked(fd)) {                         \
+      errno = EIO;                                                      \
+      return -1;                                                        \
+    }                                                                   \
+    return real(fd, bytes, count, offset);                              \
   }
 PWRITE_SHIM(pwrite)
 PWRITE_SHIM(pwrite64)

@@ -38,8 +38,7 @@ int MORPHOSC::init(double p[], int n_args) {
   // Every table is checked before anything is built: an oscillator without
   // a table would have no cycle to lock the others to.
   if (n_args <= kFirstWave)
-    return die("MORPHOSC",
-               "Usage: MORPHOSC(start, dur, freq, amp, morph, pctleft, wavetable [, wavetable ...])");
+    return die("MORPHOSC", "Usage: MORPHOSC(start, dur, freq, amp, morph, pctleft, wavetable [, wavetable ...])");
   for (int i = kFirstWave; i < n_args; ++i) {
     int length = 0;
     if (!getPFieldTable(i, &length) || length < 1)

@@ -34,8 +34,7 @@ int PAN::init(double p[], int n_args) {
   if (ampCurve) tableset(SR, float(p[2]), fsize(1), ampTabs);
   if (nargs < 7) {
     panCurve = floc(2);
-    if (!panCurve)
-      return die("PAN", "Either use the pan pfield (p6) or make an old-style gen function in slot 2.");
+    if (!panCurve) return die("PAN", "Either use the pan pfield (p6) or make an old-style gen function in slot 2.");
     tableset(SR, float(p[2]), fsize(2), panTabs);
   }
   ctrlPeriod = int(SR / float(resetval));

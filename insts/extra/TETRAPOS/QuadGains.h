@@ -8,8 +8,7 @@
 namespace tetrapos {
 
 // Angles of channels 0 .. 3 as seen from the middle of the field, radians.
-constexpr double kSpeakerAngles[4] = {2.356194490192345, 0.7853981633974483, -2.356194490192345,
-                                      -0.7853981633974483};
+constexpr double kSpeakerAngles[4] = {2.356194490192345, 0.7853981633974483, -2.356194490192345, -0.7853981633974483};
 
 // Each axis maps to an angle a quarter turn wide, and its two weights are the
 // cosines of the angle's distance from the two sides, so left^2 + right^2 = 1

@@ -26,9 +26,7 @@ TETRAPOS::TETRAPOS() : ctrlCountdown(0), prevX(DBL_MAX), prevY(DBL_MAX), inBuffe
 
 TETRAPOS::~TETRAPOS() { delete[] inBuffer; }
 
-int TETRAPOS::usage() {
-  return die("TETRAPOS", "Usage: TETRAPOS(start, inskip, dur, amp, srcX, srcY [, inchan]");
-}
+int TETRAPOS::usage() { return die("TETRAPOS", "Usage: TETRAPOS(start, inskip, dur, amp, srcX, srcY [, inchan]"); }
 
 int TETRAPOS::init(double p[], int n_args) {
   if (n_args != 6 && n_args != 7) return usage();

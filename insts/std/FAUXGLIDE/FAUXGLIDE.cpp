@@ -23,11 +23,7 @@ float blockFade(int index, int blockFrames) {
 
 }  // namespace
 
-FAUXGLIDE::FAUXGLIDE()
-    : ctrlCountdown(0),
-      ampCurve(nullptr),
-      pitchCurve(nullptr),
-      inBuffer(nullptr) {}
+FAUXGLIDE::FAUXGLIDE() : ctrlCountdown(0), ampCurve(nullptr), pitchCurve(nullptr), inBuffer(nullptr) {}
 
 FAUXGLIDE::~FAUXGLIDE() { delete[] inBuffer; }
 

@@ -1,6 +1,5 @@
 #include "REEDPIPE.h"
 
-
 #include "cfuncs.h"
 #include "pfield_int.h"
 #include "wavekit.h"
@@ -39,8 +38,7 @@ int REEDPIPE::init(double p[], int /*n_args*/) {
   // anything else is set up.
   const int d1 = delayFromPField(p[3]);
   const int d2 = delayFromPField(p[4]);
-  if (d1 < 0 || d2 < 0)
-    return die("REEDPIPE", "Delays must be 0 samples or more (p3 = %g, p4 = %g).", p[3], p[4]);
+  if (d1 < 0 || d2 < 0) return die("REEDPIPE", "Delays must be 0 samples or more (p3 = %g, p4 = %g).", p[3], p[4]);
 
   noiseCurve = floc(1);
   if (noiseCurve)

@@ -47,12 +47,10 @@ int SCULPT::init(double p[], int /*n_args*/) {
   // An empty point table has nothing to hold: it counts as missing.
   freqPoints = floc(3);
   const int freqCount = fsize(3);
-  if (!freqPoints || freqCount <= 0)
-    return die("SCULPT", "You haven't made the table of frequency points (table 3).");
+  if (!freqPoints || freqCount <= 0) return die("SCULPT", "You haven't made the table of frequency points (table 3).");
   ampPoints = floc(4);
   const int ampCount = fsize(4);
-  if (!ampPoints || ampCount <= 0)
-    return die("SCULPT", "You haven't made the table of amplitude points (table 4).");
+  if (!ampPoints || ampCount <= 0) return die("SCULPT", "You haven't made the table of amplitude points (table 4).");
 
   // A point past the end of table 3 or 4 holds the table's last entry.
   lastFreqPoint = freqCount - 1;
@@ -60,8 +58,8 @@ int SCULPT::init(double p[], int /*n_args*/) {
   const long long points = pointsPlayed(noteFrames, pointFrames);
   if (points > freqCount && points > ampCount)
     vemora_advise("SCULPT",
-                  "The note plays %lld points but tables 3 and 4 hold %d and %d; their last entries are held.",
-                  points, freqCount, ampCount);
+                  "The note plays %lld points but tables 3 and 4 hold %d and %d; their last entries are held.", points,
+                  freqCount, ampCount);
   else if (points > freqCount)
     vemora_advise("SCULPT", "The note plays %lld points but table 3 holds %d; its last entry is held.", points,
                   freqCount);

@@ -5,10 +5,7 @@
 #include "pfield_int.h"
 #include "wavekit.h"
 
-SHIFTGLIDE::SHIFTGLIDE()
-    : ampCurve(nullptr),
-      pitchCurve(nullptr),
-      inBuffer(nullptr) {}
+SHIFTGLIDE::SHIFTGLIDE() : ampCurve(nullptr), pitchCurve(nullptr), inBuffer(nullptr) {}
 
 SHIFTGLIDE::~SHIFTGLIDE() { delete[] inBuffer; }
 

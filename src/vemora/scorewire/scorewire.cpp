@@ -233,8 +233,7 @@ int RTopensocket_syscall(int socket, char* binaryname) {
   char number[30];
   std::snprintf(number, sizeof number, "%i", socket);
   char line[kCommandLineBytes];
-  const int length =
-      std::snprintf(line, sizeof line, "%s -i -n -c -o %s &>zarn.dbug &", binaryname, number);
+  const int length = std::snprintf(line, sizeof line, "%s -i -n -c -o %s &>zarn.dbug &", binaryname, number);
   if (length < 0 || size_t(length) >= sizeof line) {
     std::fprintf(stderr, "RTopensocket_syscall: the command line for \"%s\" is too long\n", binaryname);
     return -1;

@@ -44,7 +44,8 @@ class FRAMEPROBE : public Instrument {
  private:
   float valueAt(int i) {
     switch (mode) {
-      case 3: return input[std::size_t(i) * std::size_t(inChanCount)];
+      case 3:
+        return input[std::size_t(i) * std::size_t(inChanCount)];
       case 4: {
         double p[4] = {};
         update(p, 4, 1u << 3);
@@ -55,7 +56,8 @@ class FRAMEPROBE : public Instrument {
         double* t = getPFieldTable(3, &length);
         return t && frameCursor < length ? float(t[frameCursor]) : -1.0f;
       }
-      default: return float(frameCursor + 1);
+      default:
+        return float(frameCursor + 1);
     }
   }
 
