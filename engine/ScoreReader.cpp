@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLayer.h"
 #include "Engine.h"
 #include "GenRoutines.h"
 #include "ScoreBudget.h"
@@ -255,12 +256,6 @@ struct ScoreReader::Commands {
     return r.engine;
   }
 
-  static std::string resolve(const ScoreReader& r, const std::string& path) {
-    const std::filesystem::path given(path);
-    if (given.is_absolute() || r.scoreFolder.empty()) return path;
-    return (std::filesystem::path(r.scoreFolder) / given).string();
-  }
-
   static void reseed(lua_State* L, lua_Integer seed) {
     lua_getfield(L, LUA_REGISTRYINDEX, kRandomSeedKey);
     lua_pushinteger(L, seed);
@@ -269,8 +264,7 @@ struct ScoreReader::Commands {
 
   static int rtoutput(lua_State* L) {
     return guarded(L, "rtoutput", [L] {
-      ScoreReader& r = reader(L);
-      const std::string path = resolve(r, fileName(L, 1));
+      const std::string path = fileName(L, 1);
       std::string sample;
       if (lua_type(L, 2) == LUA_TNUMBER) {
         sample = std::to_string(whole(L, 2, "sample format"));
@@ -279,17 +273,16 @@ struct ScoreReader::Commands {
       }
       // A bad file name or format is the score's error at this line, not a
       // surprise after the whole score has been read.
-      outputFormatFor(path, sample);
-      r.output = path;
-      r.outputSample = sample;
+      reader(L).commands->rtoutput(path, sample);
       return 0;
     });
   }
 
   static int rtinput(lua_State* L) {
     return guarded(L, "rtinput", [L] {
-      const std::string path = resolve(reader(L), fileName(L, 1));
-      engineAt(L).setInput(path);
+      const std::string path = fileName(L, 1);
+      engineAt(L);
+      reader(L).commands->rtinput(path);
       return 0;
     });
   }
@@ -307,7 +300,7 @@ struct ScoreReader::Commands {
           continue;
         }
         Engine& engine = engineAt(L);
-        engine.setOption(option);
+        reader(L).commands->setOption(option);
         if (optionKey(option) == "seed") reseed(L, static_cast<lua_Integer>(engine.settings().seed));
       }
       return 0;
@@ -319,7 +312,8 @@ struct ScoreReader::Commands {
       const std::string instrument = text(L, 1, "instrument");
       std::vector<std::string> buses;
       for (int i = 2, top = lua_gettop(L); i <= top; ++i) buses.push_back(text(L, i, "bus"));
-      engineAt(L).busConfig(instrument, buses);
+      engineAt(L);
+      reader(L).commands->busConfig(instrument, buses);
       return 0;
     });
   }
@@ -328,7 +322,7 @@ struct ScoreReader::Commands {
     return guarded(L, "load", [L] {
       const std::string plugin = text(L, 1, "plug-in name");
       Engine& engine = engineAt(L);
-      for (const std::string& name : engine.load(plugin)) {
+      for (const std::string& name : reader(L).commands->load(plugin)) {
         lua_CFunction call = nullptr;
         if (engine.hasInstrument(name)) {
           call = playInstrument;
@@ -418,9 +412,13 @@ struct ScoreReader::Commands {
 void ScoreReader::LuaCloser::operator()(lua_State* L) const { lua_close(L); }
 
 long long ScoreReader::stepsTaken() const { return budget->steps(); }
+const std::string& ScoreReader::outputPath() const { return commands->outputPath(); }
+const std::string& ScoreReader::outputSampleFormat() const { return commands->outputSampleFormat(); }
 
 ScoreReader::ScoreReader(Engine& engine, ScoreLimits limits)
-    : engine(engine), budget(std::make_unique<ScoreBudget>(limits)) {
+    : engine(engine),
+      commands(std::make_unique<CommandLayer>(engine, CommandPolicy{})),
+      budget(std::make_unique<ScoreBudget>(limits)) {
   lua.reset(budget->newState());
   if (!lua) throw std::bad_alloc();
   lua_State* L = lua.get();
@@ -504,7 +502,7 @@ void ScoreReader::runText(const std::string& text, const std::string& path, cons
 }
 
 void ScoreReader::runChunk(int status, const std::string& path, const std::string& folder) {
-  scoreFolder = folder;
+  commands->setFolder(folder);
 
   // Messages after the score (the render's) belong to no score line.
   struct LocationReset {

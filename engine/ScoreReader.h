@@ -15,7 +15,9 @@
 // finalizers outside any step count, so setmetatable refuses a metatable
 // with __gc; time spent inside one library call (a pattern match, say) is
 // not counted either. The sandbox and its budget are ScoreBudget's
-// (ScoreBudget.h); the reader binds the commands.
+// (ScoreBudget.h); the commands that name files and settings are the
+// CommandLayer's (CommandLayer.h), shared with the socket server. The reader
+// binds them to Lua.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +30,7 @@ struct lua_Debug;
 namespace vemora {
 
 class Engine;
+class CommandLayer;
 class ScoreBudget;
 
 struct ScoreLimits {
@@ -57,8 +60,8 @@ class ScoreReader {
   // What rtoutput asked for: the path (resolved against the score's folder)
   // and the sample format text ("16", "24", "float" or empty). Both are
   // empty when the score named no output.
-  const std::string& outputPath() const { return output; }
-  const std::string& outputSampleFormat() const { return outputSample; }
+  const std::string& outputPath() const;
+  const std::string& outputSampleFormat() const;
 
   // Steps the score has taken so far (Lua instructions are counted in
   // runs of up to a thousand, so this may trail by as many).
@@ -75,11 +78,9 @@ class ScoreReader {
   // Runs what was loaded; relative paths in it resolve against folder.
   void runChunk(int loadStatus, const std::string& scorePath, const std::string& folder);
   Engine& engine;
-  std::unique_ptr<ScoreBudget> budget;  // outlives the state, whose allocator it is
+  std::unique_ptr<CommandLayer> commands;  // paths, the output, options
+  std::unique_ptr<ScoreBudget> budget;     // outlives the state, whose allocator it is
   std::unique_ptr<lua_State, LuaCloser> lua;
-  std::string scoreFolder;
-  std::string output;
-  std::string outputSample;
   std::string failure;  // a command's error text, kept until Lua raises it
 };
 

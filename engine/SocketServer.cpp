@@ -24,6 +24,7 @@
 
 #include "Engine.h"
 #include "PrintableText.h"
+#include "CommandLayer.h"
 #include "FileSink.h"
 #include "SoundOutput.h"
 #include "scorewire.h"
@@ -73,29 +74,6 @@ class CappedSink : public OutputSink {
   int64_t room;
 };
 
-// A record refused for what it asks (a path outside the served folder, a
-// rate above the ceiling): the message names the record as well.
-struct Refused : ScoreError {
-  using ScoreError::ScoreError;
-};
-
-bool within(const std::string& path, const std::string& folder) {
-  if (folder == "/") return true;
-  return path == folder ||
-         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
-}
-
-std::string realPath(const std::string& path, int* error) {
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (!real) {
-    *error = errno;
-    return {};
-  }
-  std::string result = real;
-  std::free(real);
-  return result;
-}
-
 struct Connection {
   int fd = -1;  // -1: bytes handed in through receive()
   int number = 0;
@@ -134,8 +112,7 @@ struct SocketServer::Impl {
   std::vector<Connection> connections;
   std::map<int, Connection> socketless;
 
-  std::string outputPath;
-  std::string outputSample;
+  CommandLayer commands;
   std::unique_ptr<SoundFileWriter> writer;  // null when settings.openOutput made the sink
   std::unique_ptr<OutputSink> sink;
   std::unique_ptr<CappedSink> cappedSink;  // what the engine writes into
@@ -144,7 +121,6 @@ struct SocketServer::Impl {
   Clock::time_point headerUpdated;
   bool failed = false;
 
-  std::string rootReal;       // the root folder, symbolic links resolved
   int64_t sessionFrames = 0;  // the session's length, set when the stream opens
   bool limitReached = false;
 
@@ -152,69 +128,27 @@ struct SocketServer::Impl {
   Clock::time_point listenerWakes;
   bool exhaustionSaid = false;
 
-  Impl(Engine& engine, ServerSettings settings) : engine(engine), settings(std::move(settings)) {}
+  Impl(Engine& engine, ServerSettings settings)
+      : engine(engine),
+        settings(std::move(settings)),
+        commands(engine, {this->settings.baseFolder, "", this->settings.maxSampleRate, this->settings.maxChannels}) {
+    confine();
+  }
 
-  std::string resolve(const std::string& path) const {
-    if (path.empty() || path[0] == '/' || settings.baseFolder.empty()) return path;
-    return (std::filesystem::path(settings.baseFolder) / path).string();
+  // Records' paths are kept inside the root folder, its links resolved;
+  // returns why the root cannot be served, or an empty text.
+  std::string confine() {
+    if (settings.rootFolder.empty()) return {};
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(settings.rootFolder, error);
+    if (error) return error.message();
+    if (!std::filesystem::is_directory(real, error)) return "it is not a folder";
+    commands.confineTo(real.string());
+    return {};
   }
 
   void complain(const Connection& connection, const std::string& text) {
     std::fprintf(stderr, "vemora: connection %d: %s\n", connection.number, printable(text).c_str());
-  }
-
-  // The path a record names, resolved, once it is known to stay inside the
-  // root folder. The part of the path that exists is followed through its
-  // symbolic links (the file itself too, when it exists); what does not
-  // exist yet can hold no link, and ".." is refused outright, so the
-  // result cannot lead out of the folder.
-  std::string confined(const std::string& command, const std::string& path) const {
-    if (settings.rootFolder.empty()) return resolve(path);
-    auto refuse = [&](const std::string& why) {
-      throw Refused(command + " \"" + path + "\" refused: " + why + "; a client may name only files inside " +
-                    rootReal + ", by paths relative to it");
-    };
-    if (path.empty()) refuse("the path is empty");
-    if (path[0] == '/') refuse("the path is absolute");
-    for (const std::filesystem::path& part : std::filesystem::path(path))
-      if (part == "..") refuse("the path has a \"..\" component");
-    const std::string full = resolve(path);
-    std::filesystem::path reached = std::filesystem::path(full).root_path();
-    std::filesystem::path existing = reached;
-    for (const std::filesystem::path& part : std::filesystem::path(full).relative_path()) {
-      if (part.empty() || part == ".") continue;
-      reached /= part;
-      struct stat status {};
-      if (::lstat(reached.c_str(), &status) != 0) break;
-      existing = reached;
-    }
-    int error = 0;
-    const std::string real = realPath(existing.string(), &error);
-    if (real.empty()) refuse("its symbolic link cannot be followed (" + std::string(std::strerror(error)) + ")");
-    if (!within(real, rootReal)) refuse("it leads to " + real + " through a symbolic link");
-    return full;
-  }
-
-  // set_option records may not raise the rate or the channel count beyond
-  // the operator's ceilings (a stranger could otherwise make the session
-  // write hundreds of megabytes a minute). Texts that are no number are left
-  // to the engine to refuse.
-  void checkOptionCeiling(const std::string& text) const {
-    const size_t equals = text.find('=');
-    if (equals == std::string::npos) return;
-    const std::string key = text.substr(0, equals);
-    const std::string value = text.substr(equals + 1);
-    char* end = nullptr;
-    errno = 0;
-    const long number = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0') return;
-    const bool tooLarge = errno == ERANGE && number > 0;
-    if (key == "sr" && (tooLarge || number > settings.maxSampleRate))
-      throw Refused("set_option \"" + text + "\" refused: a socket session's sampling rate is at most " +
-                    std::to_string(settings.maxSampleRate) + " Hz (the server's --max-rate)");
-    if (key == "channels" && (tooLarge || number > settings.maxChannels))
-      throw Refused("set_option \"" + text + "\" refused: a socket session has at most " +
-                    std::to_string(settings.maxChannels) + " channels (the server's --max-channels)");
   }
 
   bool streaming() const { return sink != nullptr; }
@@ -224,8 +158,9 @@ struct SocketServer::Impl {
       sink = settings.openOutput();
       if (!sink) throw ScoreError("the output could not be opened");
     } else {
-      const std::string path = outputPath.empty() ? resolve(settings.defaultOutput) : outputPath;
-      const OutputFormat format = outputFormatFor(path, outputSample);
+      const std::string& named = commands.outputPath();
+      const std::string path = named.empty() ? commands.resolve(settings.defaultOutput) : named;
+      const OutputFormat format = outputFormatFor(path, commands.outputSampleFormat());
       integerOutput = format.sample != SampleFormat::Float32;
       // Rendered before any input a later record names could be checked:
       // inputs named so far must not be the file this session replaces.
@@ -236,6 +171,7 @@ struct SocketServer::Impl {
                                                  kLengthUnknown);
       sink = std::make_unique<FileSink>(*writer);
     }
+    commands.outputOpened(writer ? writer->path() : "");
     sessionFrames = std::llround(settings.maxSessionSeconds * engine.settings().sampleRate);
     cappedSink = std::make_unique<CappedSink>(*sink, sessionFrames);
     engine.openStream(*cappedSink);
@@ -268,43 +204,21 @@ struct SocketServer::Impl {
     return std::max(0, int(std::ceil((next - elapsed) * 1000.0)));
   }
 
-  // While the session's file is open, the file it will replace when it is
-  // finished may not be read: the render would be made from what it ends.
-  void refuseInputThatIsTheOutput(const std::string& path) const {
-    if (!writer) return;
-    const auto input = identityOf(path);
-    const auto output = identityOf(writer->path());
-    if (input && output && input->sameFile(*output))
-      throw ScoreError("rtinput: \"" + path + "\" is the same file as the session's output \"" + writer->path() +
-                       "\"; the session would replace what it reads");
-  }
-
   void runText(const sockdata& record) {
     const std::string name = record.name;
     std::vector<std::string> texts;
     for (int i = 0; i < record.n_args; ++i) texts.emplace_back(record.data.text[i]);
     if (texts.empty()) throw ScoreError(name + ": give at least one text argument");
     if (name == "rtinput") {
-      const std::string path = confined(name, texts[0]);
-      refuseInputThatIsTheOutput(path);
-      engine.setInput(path);
+      commands.rtinput(texts[0]);
     } else if (name == "rtoutput") {
-      if (streaming())
-        throw ScoreError("rtoutput: the output is already open" + (writer ? " (" + writer->path() + ")" : ""));
-      const std::string path = confined(name, texts[0]);
-      const std::string sample = texts.size() > 1 ? texts[1] : "";
-      outputFormatFor(path, sample);  // refuses a bad name or format now
-      outputPath = path;
-      outputSample = sample;
+      commands.rtoutput(texts[0], texts.size() > 1 ? texts[1] : "");
     } else if (name == "set_option") {
-      for (const std::string& text : texts) {
-        checkOptionCeiling(text);
-        engine.setOption(text);
-      }
+      for (const std::string& text : texts) commands.setOption(text);
     } else if (name == "bus_config") {
-      engine.busConfig(texts[0], std::vector<std::string>(texts.begin() + 1, texts.end()));
+      commands.busConfig(texts[0], std::vector<std::string>(texts.begin() + 1, texts.end()));
     } else {
-      for (const std::string& text : texts) engine.load(text);
+      for (const std::string& text : texts) commands.load(text);
     }
   }
 
@@ -341,7 +255,7 @@ struct SocketServer::Impl {
         runText(record);
       else
         runNumbers(record);
-    } catch (const Refused& refusal) {
+    } catch (const CommandRefused& refusal) {
       complain(connection, "record " + std::to_string(connection.records) + ": " + refusal.what());
     } catch (const std::exception& error) {
       complain(connection, error.what());
@@ -546,15 +460,9 @@ void SocketServer::listen() {
     throw ScoreError("socket number " + std::to_string(impl->settings.socketNumber) + " is out of range");
   if (!(impl->settings.maxSessionSeconds > 0.0) || !std::isfinite(impl->settings.maxSessionSeconds))
     throw ScoreError("the session's length must be a positive number of seconds");
-  if (!impl->settings.rootFolder.empty()) {
-    int error = 0;
-    impl->rootReal = realPath(impl->settings.rootFolder, &error);
-    if (impl->rootReal.empty())
-      throw ScoreError("the folder \"" + impl->settings.rootFolder + "\" cannot be served: " + std::strerror(error));
-    std::error_code ignored;
-    if (!std::filesystem::is_directory(impl->rootReal, ignored))
-      throw ScoreError("the folder \"" + impl->settings.rootFolder + "\" cannot be served: it is not a folder");
-  }
+  const std::string unserved = impl->confine();
+  if (!unserved.empty())
+    throw ScoreError("the folder \"" + impl->settings.rootFolder + "\" cannot be served: " + unserved);
   if (pipe2(impl->wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) throw ScoreError("cannot make the wake-up pipe");
   impl->listenFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (impl->listenFd < 0) throw ScoreError(std::string("socket: ") + std::strerror(errno));

@@ -1,0 +1,129 @@
+#include "CommandLayer.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "SoundOutput.h"
+
+namespace vemora {
+
+namespace {
+
+bool within(const std::string& path, const std::string& folder) {
+  if (folder == "/") return true;
+  return path == folder ||
+         (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
+}
+
+std::string realPath(const std::string& path, int* error) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) {
+    *error = errno;
+    return {};
+  }
+  std::string result = real;
+  std::free(real);
+  return result;
+}
+
+}  // namespace
+
+std::string CommandLayer::resolve(const std::string& path) const {
+  const std::filesystem::path given(path);
+  if (given.is_absolute() || policy.folder.empty()) return path;
+  return (std::filesystem::path(policy.folder) / given).string();
+}
+
+// The path a command names, resolved, once it is known to stay inside the
+// folder. The part of the path that exists is followed through its symbolic
+// links (the file itself too, when it exists); what does not exist yet can
+// hold no link, and ".." is refused outright, so the result cannot lead out
+// of the folder.
+std::string CommandLayer::confined(const std::string& command, const std::string& path) const {
+  if (policy.confinedTo.empty()) return resolve(path);
+  auto refuse = [&](const std::string& why) {
+    throw CommandRefused(command + " \"" + path + "\" refused: " + why + "; a client may name only files inside " +
+                         policy.confinedTo + ", by paths relative to it");
+  };
+  if (path.empty()) refuse("the path is empty");
+  if (path[0] == '/') refuse("the path is absolute");
+  for (const std::filesystem::path& part : std::filesystem::path(path))
+    if (part == "..") refuse("the path has a \"..\" component");
+  const std::string full = resolve(path);
+  std::filesystem::path reached = std::filesystem::path(full).root_path();
+  std::filesystem::path existing = reached;
+  for (const std::filesystem::path& part : std::filesystem::path(full).relative_path()) {
+    if (part.empty() || part == ".") continue;
+    reached /= part;
+    struct stat status {};
+    if (::lstat(reached.c_str(), &status) != 0) break;
+    existing = reached;
+  }
+  int error = 0;
+  const std::string real = realPath(existing.string(), &error);
+  if (real.empty()) refuse("its symbolic link cannot be followed (" + std::string(std::strerror(error)) + ")");
+  if (!within(real, policy.confinedTo)) refuse("it leads to " + real + " through a symbolic link");
+  return full;
+}
+
+void CommandLayer::rtinput(const std::string& path) {
+  const std::string resolved = confined("rtinput", path);
+  // While the output is open, the file it will replace when it is finished
+  // may not be read: the render would be made from what it ends.
+  if (!openOutput.empty()) {
+    const auto input = identityOf(resolved);
+    const auto output = identityOf(openOutput);
+    if (input && output && input->sameFile(*output))
+      throw ScoreError("rtinput: \"" + resolved + "\" is the same file as the session's output \"" + openOutput +
+                       "\"; the session would replace what it reads");
+  }
+  engine.setInput(resolved);
+}
+
+void CommandLayer::rtoutput(const std::string& path, const std::string& sampleFormat) {
+  if (outputIsOpen)
+    throw ScoreError("rtoutput: the output is already open" + (openOutput.empty() ? "" : " (" + openOutput + ")"));
+  const std::string resolved = confined("rtoutput", path);
+  outputFormatFor(resolved, sampleFormat);
+  output = resolved;
+  outputSample = sampleFormat;
+}
+
+// set_option may not raise the rate or the channel count beyond the front
+// end's ceilings (a stranger could otherwise make a session write hundreds
+// of megabytes a minute). Texts that are no number are left to the engine
+// to refuse.
+void CommandLayer::checkOptionCeiling(const std::string& option) const {
+  const size_t equals = option.find('=');
+  if (equals == std::string::npos) return;
+  const std::string key = option.substr(0, equals);
+  const std::string value = option.substr(equals + 1);
+  char* end = nullptr;
+  errno = 0;
+  const long number = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0') return;
+  const bool tooLarge = errno == ERANGE && number > 0;
+  if (key == "sr" && policy.maxSampleRate > 0 && (tooLarge || number > policy.maxSampleRate))
+    throw CommandRefused("set_option \"" + option + "\" refused: a socket session's sampling rate is at most " +
+                         std::to_string(policy.maxSampleRate) + " Hz (the server's --max-rate)");
+  if (key == "channels" && policy.maxChannels > 0 && (tooLarge || number > policy.maxChannels))
+    throw CommandRefused("set_option \"" + option + "\" refused: a socket session has at most " +
+                         std::to_string(policy.maxChannels) + " channels (the server's --max-channels)");
+}
+
+void CommandLayer::setOption(const std::string& option) {
+  checkOptionCeiling(option);
+  engine.setOption(option);
+}
+
+void CommandLayer::busConfig(const std::string& instrument, const std::vector<std::string>& buses) {
+  engine.busConfig(instrument, buses);
+}
+
+std::vector<std::string> CommandLayer::load(const std::string& name) { return engine.load(name); }
+
+}  // namespace vemora
