@@ -344,35 +344,32 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
   LegacyFunction fn = impl->registry.function(name);
   if (!fn) throw ScoreError("no function named " + name + " has been loaded");
   impl->placementOffset = impl->stream ? impl->stream->position() : 0;
-  BufferedNote written;
-  bool placed = false;
-  bool refused = false;
-  bool placementRefused = false;
   impl->deferEcho = true;
-  double result = callLegacyFunction(name, fn, args, &written, &placed, &refused, &placementRefused);
+  LegacyCall call = callLegacyFunction(name, fn, args);
   // A score function that refused has no value to give: the score stops
   // there. A note the engine would not place is a refused note like any other.
-  const bool scoreError = refused && !placed && !placementRefused && !impl->messages.empty();
+  const bool scoreError = call.died && !call.placedOutput && !call.placementRefused;
   impl->releaseDeferred(scoreError);
-  if (scoreError) throw ScoreError(name + ": " + impl->messages.back().text);
-  if (placed && !refused) {
+  if (scoreError) throw ScoreError(name + ": " + call.dieText);
+  if (call.placedOutput && !call.refused) {
     // The note's output waits in memory for the render.
     try {
-      written.charge = impl->memory.take(written.frames.size() * sizeof(float),
-                                         name + ": its note of " + std::to_string(written.frames.size()) + " samples");
+      call.note.charge =
+          impl->memory.take(call.note.frames.size() * sizeof(float),
+                            name + ": its note of " + std::to_string(call.note.frames.size()) + " samples");
     } catch (const MemoryRefused& error) {
       impl->report(MessageKind::Refusal, name, error.what());
-      refused = true;
+      call.refused = true;
     }
   }
-  if (refused) {
+  if (call.refused) {
     ++impl->refused;
-  } else if (placed) {
+  } else if (call.placedOutput) {
     ++impl->played;
-    impl->legacySamplesWritten += int64_t(written.frames.size());
-    impl->buffered.push_back(std::move(written));
+    impl->legacySamplesWritten += int64_t(call.note.frames.size());
+    impl->buffered.push_back(std::move(call.note));
   }
-  return result;
+  return call.value;
 }
 
 void Engine::render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks) {

@@ -180,8 +180,7 @@ int outrepos(int frames, int fno) {
 
 namespace vemora {
 
-double callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args,
-                          BufferedNote* written, bool* placedOutput, bool* refused, bool* placementRefused) {
+LegacyCall callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args) {
   Engine::Impl& engine = *gContext.engine;
   LegacyNoteState note;
   note.name = name;
@@ -202,35 +201,36 @@ double callLegacyFunction(const std::string& name, LegacyFunction fn, const std:
     p[i] = float(args[i]);
   }
 
-  double result = 0.0;
-  *refused = false;
+  LegacyCall call;
   gContext.legacy = &note;
   try {
-    result = fn(p.data(), int(args.size()), pp.data());
+    call.value = fn(p.data(), int(args.size()), pp.data());
   } catch (const LegacyNoteAbort&) {
-    *refused = true;
+    call.refused = true;
   } catch (const std::bad_alloc&) {
     // The note's output buffer (or the function's own arrays) could not be
     // had: the note is dropped, the score goes on.
     engine.report(MessageKind::Refusal, name, "not enough memory for this note; it was dropped");
-    *refused = true;
+    call.refused = true;
     note.placementRefused = true;
   }
   gContext.legacy = nullptr;
-  if (note.placementRefused) *refused = true;
-  *placementRefused = note.placementRefused;
+  call.refused = call.refused || note.placementRefused;
+  call.placementRefused = note.placementRefused;
+  call.died = note.died;
+  call.dieText = std::move(note.dieText);
 
-  *placedOutput = note.outputPlaced;
-  if (note.outputPlaced && !*refused) {
+  call.placedOutput = note.outputPlaced;
+  if (note.outputPlaced && !call.refused) {
     const int64_t writtenFrames = (note.highestSample + note.channels) / note.channels;
     const int64_t frames = std::max(note.placedFrames, writtenFrames);
     note.buffer.resize(size_t(frames) * size_t(note.channels), 0.0f);
-    written->startFrame = note.outputStartFrame;
-    written->channels = note.channels;
-    written->outChannels = note.outChannels;
-    written->frames = std::move(note.buffer);
+    call.note.startFrame = note.outputStartFrame;
+    call.note.channels = note.channels;
+    call.note.outChannels = note.outChannels;
+    call.note.frames = std::move(note.buffer);
   }
-  return result;
+  return call;
 }
 
 }  // namespace vemora

@@ -9,16 +9,17 @@
 #include <vector>
 
 #include "Engine.h"
+#include "Note.h"
 #include "legacy_note.h"
 
 namespace vemora {
-
-struct BufferedNote;
 
 struct LegacyNoteState {
   std::string name;
   std::vector<TablePtr> heldTables;
   bool placementRefused = false;  // setnote refused: the note counts as refused
+  bool died = false;              // it called die, whose text is dieText
+  std::string dieText;
 
   // File 0: the score's input.
   std::shared_ptr<SoundInput> input;
@@ -40,12 +41,18 @@ struct LegacyNoteState {
   std::vector<float> buffer;
 };
 
-// Calls a registered legacy function with the given arguments. On return,
-// when the function placed output, *written holds its note.
-// Returns the function's value; sets *refused when it called die, when the
-// engine refused to place it (and then *placementRefused too) and when it
-// ran out of memory.
-double callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args,
-                          BufferedNote* written, bool* placedOutput, bool* refused, bool* placementRefused);
+// What a call of a legacy function came to.
+struct LegacyCall {
+  double value = 0.0;             // the function's value
+  bool placedOutput = false;      // it placed a note (setnote)
+  bool refused = false;           // it called die, its note was not placed, or memory ran out
+  bool placementRefused = false;  // the engine would not place its note (or had no memory for it)
+  bool died = false;              // it called die, saying dieText
+  std::string dieText;
+  BufferedNote note;  // the note it wrote, when it placed one and was not refused
+};
+
+// Calls a registered legacy function with the given arguments.
+LegacyCall callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args);
 
 }  // namespace vemora

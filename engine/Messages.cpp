@@ -83,7 +83,11 @@ int die(const char* name, const char* format, ...) {
   std::string text = vemora::formatText(format, args);
   va_end(args);
   reportOrPrint(MessageKind::Refusal, name, text);
-  if (gContext.legacy) throw vemora::LegacyNoteAbort{};
+  if (gContext.legacy) {
+    gContext.legacy->died = true;
+    gContext.legacy->dieText = std::move(text);
+    throw vemora::LegacyNoteAbort{};
+  }
   return -1;
 }
 
