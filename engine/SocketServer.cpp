@@ -151,6 +151,8 @@ struct SocketServer::Impl {
     std::fprintf(stderr, "vemora: connection %d: %s\n", connection.number, printable(text).c_str());
   }
 
+  Clock::time_point now() const { return settings.clock ? settings.clock() : Clock::now(); }
+
   bool streaming() const { return sink != nullptr; }
 
   void startStream() {
@@ -175,7 +177,7 @@ struct SocketServer::Impl {
     sessionFrames = std::llround(settings.maxSessionSeconds * engine.settings().sampleRate);
     cappedSink = std::make_unique<CappedSink>(*sink, sessionFrames);
     engine.openStream(*cappedSink);
-    streamStart = Clock::now();
+    streamStart = now();
     headerUpdated = streamStart;
   }
 
@@ -188,19 +190,19 @@ struct SocketServer::Impl {
   // length, and keeps the file's header current.
   void catchUp() {
     if (!streaming() || limitReached) return;
-    const double elapsed = std::chrono::duration<double>(Clock::now() - streamStart).count();
+    const double elapsed = std::chrono::duration<double>(now() - streamStart).count();
     const int64_t due = int64_t(elapsed * engine.settings().sampleRate);
     while (!limitReached && engine.streamPosition() + engine.settings().blockFrames <= due) renderBlock();
-    if (writer && Clock::now() - headerUpdated >= kHeaderInterval) {
+    if (writer && now() - headerUpdated >= kHeaderInterval) {
       writer->updateHeader();
-      headerUpdated = Clock::now();
+      headerUpdated = now();
     }
   }
 
   int msUntilNextBlock() const {
     if (!streaming()) return -1;
     const double next = double(engine.streamPosition() + engine.settings().blockFrames) / engine.settings().sampleRate;
-    const double elapsed = std::chrono::duration<double>(Clock::now() - streamStart).count();
+    const double elapsed = std::chrono::duration<double>(now() - streamStart).count();
     return std::max(0, int(std::ceil((next - elapsed) * 1000.0)));
   }
 
@@ -334,7 +336,7 @@ struct SocketServer::Impl {
         // connection of ours closes, or a while.
         if (errno == EMFILE || errno == ENFILE) {
           listenerResting = true;
-          listenerWakes = Clock::now() + kListenerRest;
+          listenerWakes = now() + kListenerRest;
           if (!exhaustionSaid)
             std::fprintf(stderr,
                          "vemora: no file descriptor is free for a new connection (%s); new connections wait "
@@ -352,14 +354,14 @@ struct SocketServer::Impl {
   }
 
   bool listenerPolled() {
-    if (listenerResting && Clock::now() >= listenerWakes) listenerResting = false;
+    if (listenerResting && now() >= listenerWakes) listenerResting = false;
     return !listenerResting;
   }
 
   int pollTimeout() const {
     int timeout = msUntilNextBlock();
     if (listenerResting) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(listenerWakes - Clock::now()).count();
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(listenerWakes - now()).count();
       const int rest = int(std::max<int64_t>(0, left) + 1);
       timeout = timeout < 0 ? rest : std::min(timeout, rest);
     }

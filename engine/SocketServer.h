@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -40,6 +41,9 @@ struct ServerSettings {
   // Ceilings on what set_option records may ask for.
   int maxSampleRate = 192000;
   int maxChannels = 8;
+  // The clock that paces the render and places notes from their arrival.
+  // Empty: the steady clock; a test may give one it moves itself.
+  std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 class SocketServer {

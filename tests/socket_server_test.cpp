@@ -286,6 +286,7 @@ struct SocketlessServer {
   std::unique_ptr<Engine> engine;
   std::unique_ptr<SocketServer> server;
   std::vector<float> frames;
+  std::chrono::steady_clock::time_point time{};  // the server's clock, moved by the test
 
   SocketlessServer() {
     EngineSettings settings;
@@ -295,7 +296,13 @@ struct SocketlessServer {
     engine = vemora::testing::makeEngine(settings);
     ServerSettings serverSettings;
     serverSettings.openOutput = [this] { return std::make_unique<KeptFrames>(&frames); };
+    serverSettings.clock = [this] { return time; };
     server = std::make_unique<SocketServer>(*engine, serverSettings);
+  }
+
+  void send(const sockdata& record) { ASSERT_TRUE(server->receive(1, &record, sizeof record)); }
+  void wait(double seconds) {
+    time += std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
   }
 };
 
@@ -320,6 +327,22 @@ TEST(SocketServer, RecordsSplitAnywhereAreTakenWhole) {
     while (!s.engine->streamIdle()) s.engine->renderStreamBlock();
     EXPECT_EQ(noteStarts(s.frames).size(), 2u);
   }
+}
+
+// On the server's own clock, with no sleeping: a note starts at the block
+// the render had reached when its record arrived, the blocks whose time had
+// fully come (80 frames at 8000 Hz, 10 ms each).
+TEST(SocketServer, NotesStartWhereTheRenderIsWhenTheyArrive) {
+  SocketlessServer s;
+  s.send(textRecord("load", "FRAMEPROBE"));
+  s.send(numbersRecord("FRAMEPROBE", {0.0, 0.05, 0.0}));  // opens the stream at 0
+  s.wait(0.5);
+  s.send(numbersRecord("FRAMEPROBE", {0.0, 0.05, 0.0}));  // 4000 frames are due
+  s.wait(0.2549);
+  s.send(numbersRecord("FRAMEPROBE", {0.0, 0.05, 0.0}));  // 6039 are due: 75 whole blocks
+  s.send(numbersRecord("FRAMEPROBE", {0.1, 0.05, 0.0}));  // the same moment, 0.1 s on
+  while (!s.engine->streamIdle()) s.engine->renderStreamBlock();
+  EXPECT_EQ(noteStarts(s.frames), (std::vector<int>{0, 4000, 6000, 6800}));
 }
 
 TEST(SocketServer, MalformedOrCutRecordsEndOnlyTheirConnection) {
