@@ -84,11 +84,11 @@ int64_t Engine::Impl::endFrame() const {
 }
 
 std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, std::vector<PField> pfields) {
-  placementOffset = stream ? stream->position() : 0;
   InstCreatorFunction factory = registry.instrument(name);
   if (!factory) throw ScoreError("no instrument named " + name + " has been loaded");
   auto note = std::make_unique<RealtimeNote>();
   note->state.name = name;
+  note->state.origin = stream ? stream->position() : 0;
   note->state.pfields = std::move(pfields);
   const int nargs = int(note->state.pfields.size());
   std::vector<double> p(std::max(kMinPFieldSlots, size_t(nargs)), 0.0);
@@ -343,9 +343,8 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
   impl->activate();
   LegacyFunction fn = impl->registry.function(name);
   if (!fn) throw ScoreError("no function named " + name + " has been loaded");
-  impl->placementOffset = impl->stream ? impl->stream->position() : 0;
   impl->deferEcho = true;
-  LegacyCall call = callLegacyFunction(name, fn, args);
+  LegacyCall call = callLegacyFunction(name, fn, args, impl->stream ? impl->stream->position() : 0);
   // A score function that refused has no value to give: the score stops
   // there. A note the engine would not place is a refused note like any other.
   const bool scoreError = call.died && !call.placedOutput && !call.placementRefused;

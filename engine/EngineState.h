@@ -62,7 +62,6 @@ struct Engine::Impl {
   // An open live stream; notes are then placed from its position.
   std::unique_ptr<Renderer> stream;
   OutputSink* streamSink = nullptr;
-  int64_t placementOffset = 0;
 
   void applySettings();  // the statics plug-ins read, and the random seed
   // Makes this engine the one that plug-in calls reach (several engines may

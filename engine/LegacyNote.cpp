@@ -62,7 +62,7 @@ int placeNote(float start, float dur, int fno) {
       return -1;
     }
     note->outputPlaced = true;
-    note->outputStartFrame = int64_t(startFrames) + gContext.engine->placementOffset;
+    note->outputStartFrame = int64_t(startFrames) + note->origin;
     note->outputSample = 0;
     note->placedFrames = int64_t(durFrames);
     note->buffer.assign(size_t(durFrames) * size_t(note->channels), 0.0f);
@@ -180,10 +180,12 @@ int outrepos(int frames, int fno) {
 
 namespace vemora {
 
-LegacyCall callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args) {
+LegacyCall callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args,
+                              int64_t origin) {
   Engine::Impl& engine = *gContext.engine;
   LegacyNoteState note;
   note.name = name;
+  note.origin = origin;
   note.input = engine.input;
   auto config = engine.busConfigs.find(name);
   if (config != engine.busConfigs.end()) note.outChannels = config->second.outChannels;

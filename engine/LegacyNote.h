@@ -20,6 +20,7 @@ struct LegacyNoteState {
   bool placementRefused = false;  // setnote refused: the note counts as refused
   bool died = false;              // it called die, whose text is dieText
   std::string dieText;
+  int64_t origin = 0;  // the frame its start time counts from (see NoteState::origin)
 
   // File 0: the score's input.
   std::shared_ptr<SoundInput> input;
@@ -52,7 +53,9 @@ struct LegacyCall {
   BufferedNote note;  // the note it wrote, when it placed one and was not refused
 };
 
-// Calls a registered legacy function with the given arguments.
-LegacyCall callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args);
+// Calls a registered legacy function with the given arguments; the note it
+// places starts counting from origin.
+LegacyCall callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args,
+                              int64_t origin);
 
 }  // namespace vemora
