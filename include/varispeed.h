@@ -11,7 +11,33 @@
 
 #include <cstdint>
 
+#include "pfield_int.h"
 #include "pitchconv.h"
+
+// The pfields the two glides share: p0 start, p1 input skip, p2 duration (a
+// negative one is the end time in the input), p3 amplitude, p4 the pitch
+// curve's table, p5 the input channel (0 when not given), p6 the left
+// channel's share (0.5). Single precision, as the glides hold them.
+struct GlidePFields {
+  float start;
+  float inskip;
+  float dur;
+  float amp;
+  int pitchSlot;
+  int inChannel;
+  float pctLeft;
+
+  GlidePFields(const double p[], int n_args)
+      : start(float(p[0])),
+        inskip(float(p[1])),
+        dur(float(p[2])),
+        amp(float(p[3])),
+        pitchSlot(truncSaturatingNanLow(p[4])),
+        inChannel(n_args > 5 ? truncSaturatingNanLow(p[5]) : 0),
+        pctLeft(n_args > 6 ? float(p[6]) : 0.5f) {
+    if (dur < 0.0f) dur = -dur - inskip;
+  }
+};
 
 struct VarispeedReader {
   // Above 16 octaves up the read loop would take 65536 input samples for

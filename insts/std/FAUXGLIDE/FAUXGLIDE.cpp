@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "pfield_int.h"
 #include "wavekit.h"
 
 namespace {
@@ -29,18 +28,15 @@ FAUXGLIDE::~FAUXGLIDE() { delete[] inBuffer; }
 
 int FAUXGLIDE::init(double p[], int n_args) {
   if (n_args < 5) return die("FAUXGLIDE", "Wrong number of args.");
-  const float start = float(p[0]);
-  const float inskip = float(p[1]);
-  float dur = float(p[2]);
-  amp = float(p[3]);
-  const int pitchSlot = truncSaturatingNanLow(p[4]);
-  inChannel = n_args > 5 ? truncSaturatingNanLow(p[5]) : 0;
-  pctLeft = n_args > 6 ? float(p[6]) : 0.5f;
-  // A negative duration is the end time in the input.
-  if (dur < 0.0f) dur = -dur - inskip;
+  const GlidePFields note(p, n_args);
+  amp = note.amp;
+  inChannel = note.inChannel;
+  pctLeft = note.pctLeft;
+  const int pitchSlot = note.pitchSlot;
+  const float dur = note.dur;
 
-  if (rtsetoutput(start, dur, this) == -1) return -1;
-  if (rtsetinput(inskip, this) == -1) return -1;
+  if (rtsetoutput(note.start, dur, this) == -1) return -1;
+  if (rtsetinput(note.inskip, this) == -1) return -1;
   // A negative channel would read before each frame of inBuffer.
   if (inChannel >= inChanCount || inChannel < 0)
     return die("FAUXGLIDE", "You asked for channel %d of a %d-channel file.", inChannel, inChanCount);
