@@ -39,7 +39,7 @@ std::string CommandLayer::resolve(const std::string& path) const {
 }
 
 // The path a command names, resolved, once it is known to stay inside the
-// folder. The part of the path that exists is followed through its symbolic
+// folder. Whatever of the path exists is followed through its symbolic
 // links (the file itself too, when it exists); what does not exist yet can
 // hold no link, and ".." is refused outright, so the result cannot lead out
 // of the folder.

@@ -40,6 +40,7 @@
 #include "SoundOutput.h"
 #include "scorewire.h"
 #include "support/ProgramRun.h"
+#include "support/SocketRecords.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -372,18 +373,6 @@ TEST_F(BadInput, LookupTools) {
 // ---------------------------------------------------------------------------
 // Socket records against the program in socket mode.
 
-sockdata blankRecord(const char* name, int nArgs) {
-  sockdata record;
-  std::memset(&record, 0, sizeof record);
-  std::strncpy(record.name, name, sizeof record.name - 1);
-  record.n_args = nArgs;
-  return record;
-}
-
-std::string bytesOf(const sockdata& record) {
-  return std::string(reinterpret_cast<const char*>(&record), sizeof record);
-}
-
 sockdata textRecord(const char* name, const char* text) {
   sockdata record = blankRecord(name, 1);
   std::strncpy(record.data.text[0], text, SCOREWIRE_TEXT_BYTES - 1);
@@ -426,21 +415,8 @@ class SocketSession {
     ready = waitFor(kCaseSeconds, [&] { return contains(server->out(), "serving score records"); });
   }
 
-  ~SocketSession() {
-    for (int fd : open) close(fd);
-  }
-
-  int connect() {
-    const int fd = connectToLoopback(SCOREWIRE_BASE_PORT + kSocketNumber);
-    if (fd >= 0) open.push_back(fd);
-    return fd;
-  }
-
-  void hangUp(int fd) {
-    std::erase(open, fd);
-    close(fd);
-  }
-
+  int connect() { return clients.connect(); }
+  void hangUp(int fd) { clients.hangUp(fd); }
   static bool send(int fd, const std::string& bytes) { return sendAll(fd, bytes); }
 
   // Whether the server closed the connection (reads nothing but the end).
@@ -468,7 +444,7 @@ class SocketSession {
   fs::path folder;
   std::unique_ptr<Process> server;
   bool ready = false;
-  std::vector<int> open;
+  LoopbackClients clients{SCOREWIRE_BASE_PORT + kSocketNumber};  // closed before the server is ended
   int pings = 0;
 };
 

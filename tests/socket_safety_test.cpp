@@ -31,6 +31,7 @@
 #include "SoundOutput.h"
 #include "scorewire.h"
 #include "support/ProgramRun.h"
+#include "support/SocketRecords.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -42,18 +43,6 @@ const std::string kVemora = VEMORA_BIN_DIR "/vemora";
 constexpr int kSocketNumber = 63;
 constexpr double kLimit = 60.0;  // seconds any wait may take, sanitizers included
 constexpr int kRate = 44100;
-
-sockdata blankRecord(const char* name, int nArgs) {
-  sockdata record;
-  std::memset(&record, 0, sizeof record);
-  std::strncpy(record.name, name, sizeof record.name - 1);
-  record.n_args = nArgs;
-  return record;
-}
-
-std::string bytesOf(const sockdata& record) {
-  return std::string(reinterpret_cast<const char*>(&record), sizeof record);
-}
 
 std::string texts(const char* name, const std::vector<std::string>& values) {
   sockdata record = blankRecord(name, int(values.size()));
@@ -79,31 +68,9 @@ class Server {
  public:
   explicit Server(const fs::path& folder, const std::vector<std::string>& extraArgs = {},
                   rlim_t descriptorLimit = RLIM_INFINITY)
-      : outPath(folder / "server.out"), errPath(folder / "server.err") {
-    std::vector<std::string> args = {kVemora, "-i", "-n", "-s", std::to_string(kSocketNumber)};
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    const std::string folderText = folder.string();
-    const rlim_t limit = descriptorLimit;
-    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    pid = fork();
-    if (pid == 0) {
-      // Only calls that are safe between fork and exec.
-      if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(folderText.c_str()) != 0) _exit(126);
-      if (limit != RLIM_INFINITY) {
-        const rlimit descriptors{limit, limit};
-        if (setrlimit(RLIMIT_NOFILE, &descriptors) != 0) _exit(126);
-      }
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    for (int fd : {in, out, err}) close(fd);
-    ready = waitFor(kLimit, [&] { return contains(this->out(), "serving score records") || exited(); });
-    ready = ready && !exited();
+      : process(options(folder, extraArgs, descriptorLimit)), clients(SCOREWIRE_BASE_PORT + kSocketNumber) {
+    ready = waitFor(kLimit, [&] { return contains(out(), "serving score records") || process.exited(); });
+    ready = ready && !process.exited();
   }
 
   ~Server() {
@@ -111,50 +78,32 @@ class Server {
     const std::string messages = err();
     for (const char* report : {"AddressSanitizer", "LeakSanitizer", "UndefinedBehaviorSanitizer", "runtime error:"})
       EXPECT_FALSE(contains(messages, report)) << messages;
-    for (int fd : connections) close(fd);
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
   }
 
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  std::string out() const { return readFile(outPath); }
-  std::string err() const { return readFile(errPath); }
-  void signal(int number) const { kill(pid, number); }
-  pid_t id() const { return pid; }
+  std::string out() const { return process.out(); }
+  std::string err() const { return process.err(); }
+  void signal(int number) const { process.signal(number); }
 
   bool errHas(const std::string& text, double seconds = kLimit) const {
     return waitFor(seconds, [&] { return contains(err(), text); });
   }
 
-  int connect() {
-    const int fd = connectToLoopback(SCOREWIRE_BASE_PORT + kSocketNumber);
-    if (fd >= 0) connections.push_back(fd);
-    return fd;
-  }
-
-  void hangUp(int fd) {
-    std::erase(connections, fd);
-    close(fd);
-  }
-
+  int connect() { return clients.connect(); }
+  void hangUp(int fd) { clients.hangUp(fd); }
   static bool send(int fd, const std::string& bytes) { return sendAll(fd, bytes); }
 
   // Waits for the program to end by itself; its exit status, or -1.
   int waitExit(double seconds = kLimit) {
-    int raw = 0;
-    const bool ended = waitFor(seconds, [&] { return waitpid(pid, &raw, WNOHANG) == pid; });
-    if (!ended) return -1;
-    pid = -1;
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const Outcome outcome = process.wait(seconds);
+    return outcome.hung ? -1 : outcome.exitStatus;
   }
 
   // Processor time the program has used, in seconds (user + system).
   double cpuSeconds() const {
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat = readFile("/proc/" + std::to_string(process.id()) + "/stat");
     // The fields after the command name, which is in parentheses.
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
     std::string field;
@@ -168,7 +117,7 @@ class Server {
 
   // Whether the program is stopped (SIGSTOP has taken effect).
   bool stopped() const {
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat = readFile("/proc/" + std::to_string(process.id()) + "/stat");
     const size_t paren = stat.rfind(')');
     return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'T';
   }
@@ -176,15 +125,19 @@ class Server {
   bool ready = false;
 
  private:
-  // Whether the program has ended, leaving it to waitExit to collect.
-  bool exited() const {
-    siginfo_t info{};
-    return waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+  static Process::Options options(const fs::path& folder, const std::vector<std::string>& extraArgs,
+                                  rlim_t descriptorLimit) {
+    Process::Options o;
+    o.args = {kVemora, "-i", "-n", "-s", std::to_string(kSocketNumber)};
+    o.args.insert(o.args.end(), extraArgs.begin(), extraArgs.end());
+    o.folder = folder;
+    o.logs = folder / "server";  // server.out and server.err
+    o.descriptorLimit = descriptorLimit;
+    return o;
   }
 
-  fs::path outPath, errPath;
-  pid_t pid = -1;
-  std::vector<int> connections;
+  Process process;
+  LoopbackClients clients;  // closed before the program is ended
 };
 
 struct Sound {

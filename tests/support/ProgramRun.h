@@ -65,6 +65,36 @@ bool waitFor(double seconds, Condition done) {
 }
 
 // A connection to a server on 127.0.0.1, or -1.
+int connectToLoopback(int port);
+bool sendAll(int fd, const std::string& bytes);
+
+// The connections a test holds to a server on 127.0.0.1, closed with it.
+class LoopbackClients {
+ public:
+  explicit LoopbackClients(int port) : port(port) {}
+  ~LoopbackClients() {
+    for (int fd : open) close(fd);
+  }
+  LoopbackClients(const LoopbackClients&) = delete;
+  LoopbackClients& operator=(const LoopbackClients&) = delete;
+
+  // A new connection, or -1.
+  int connect() {
+    const int fd = connectToLoopback(port);
+    if (fd >= 0) open.push_back(fd);
+    return fd;
+  }
+  void hangUp(int fd) {
+    std::erase(open, fd);
+    close(fd);
+  }
+  static bool send(int fd, const std::string& bytes) { return sendAll(fd, bytes); }
+
+ private:
+  int port;
+  std::vector<int> open;
+};
+
 inline int connectToLoopback(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -104,6 +134,7 @@ class Process {
     fs::path folder;
     fs::path logs;  // <logs>.out and <logs>.err
     rlim_t fileSizeLimit = RLIM_INFINITY;
+    rlim_t descriptorLimit = RLIM_INFINITY;
     bool asNobody = false;                 // run as the unprivileged user nobody (the caller is root)
     std::vector<std::string> environment;  // NAME=VALUE added to the caller's
     int standardOutput = -1;               // a descriptor to use instead of <logs>.out
@@ -128,6 +159,7 @@ class Process {
     envp.push_back(nullptr);
     const std::string folder = options.folder.string();
     const rlim_t limit = options.fileSizeLimit;
+    const rlim_t descriptors = options.descriptorLimit;
     const bool nobody = options.asNobody;
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int out = options.standardOutput >= 0 ? fcntl(options.standardOutput, F_DUPFD_CLOEXEC, 3)
@@ -140,6 +172,10 @@ class Process {
       if (limit != RLIM_INFINITY) {
         const rlimit fileSize{limit, limit};
         if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0) _exit(126);
+      }
+      if (descriptors != RLIM_INFINITY) {
+        const rlimit open{descriptors, descriptors};
+        if (setrlimit(RLIMIT_NOFILE, &open) != 0) _exit(126);
       }
       if (nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
       execve(argv[0], argv.data(), envp.data());
@@ -159,6 +195,12 @@ class Process {
   Process& operator=(const Process&) = delete;
 
   bool started() const { return pid > 0; }
+  pid_t id() const { return pid; }
+  // Whether the program has ended, leaving wait to collect it.
+  bool exited() const {
+    siginfo_t info{};
+    return pid > 0 && waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+  }
   void signal(int number) const {
     if (pid > 0) kill(pid, number);
   }
