@@ -17,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "AudioDevice.h"
 #include "Engine.h"
+#include "LivePlayer.h"
 #include "MemoryBudget.h"
 #include "PrintableText.h"
 #include "ScoreReader.h"
@@ -43,6 +45,10 @@ struct CommandLine {
   bool quiet = false;
   std::string maxScoreSteps;  // empty or 0: no limit
   std::string maxMemory;      // empty: defaultMemoryLimit()
+  // Live audio (--play, --list-devices, --device, --input-device, --buffer).
+  bool play = false;
+  bool listDevices = false;
+  vemora::LiveOptions live;
 };
 
 void printError(const std::string& text) { std::fprintf(stderr, "vemora: %s\n", vemora::printable(text).c_str()); }
@@ -209,6 +215,30 @@ std::string outputPathFor(const CommandLine& options, const vemora::ScoreReader&
   return path;
 }
 
+// --play: the score through the output device as it renders (and into
+// the file, when one is named). A stop ends playback at once and keeps in
+// the file what was played.
+int playScore(const CommandLine& options, vemora::Engine& engine, const std::string& path, const std::string& sample) {
+  const StopSignals stopSignals;
+  const vemora::PlayReport report =
+      vemora::playScore(engine, options.live, path, sample, [] { return int(gStopSignal); });
+  if (report.stoppedBy != 0) {
+    char played[32];
+    std::snprintf(played, sizeof played, "%.3f s", double(report.framesPlayed) / report.sampleRate);
+    printError(std::string("interrupted by ") + signalName(report.stoppedBy) + "; playback stopped after " + played +
+               (report.outputPath.empty() ? "" : "; " + report.outputPath + " holds what was played"));
+  }
+  if (!options.quiet) vemora::printPlayReport(report, options.score);
+  if (report.underruns > 0)
+    printError(std::to_string(report.underruns) + " underrun" + (report.underruns == 1 ? "" : "s") +
+               ": the render fell behind the device (see above)");
+  if (report.stoppedBy != 0) return 128 + report.stoppedBy;
+  if (!report.integerFormat && report.clippedSamples > 0)
+    printError(report.outputPath + ": " + std::to_string(report.clippedSamples) +
+               " samples were NaN or infinite; they were written as 0 (NaN) or full scale (infinite)");
+  return report.notesRefused > 0 || report.inputsChanged > 0 ? kSomeRefused : kSuccess;
+}
+
 int render(const CommandLine& options) {
   // An unusable --output is reported before a long score is read.
   if (!options.output.empty()) vemora::outputFormatFor(options.output, options.sampleFormat);
@@ -229,8 +259,11 @@ int render(const CommandLine& options) {
     return kNothingWritten;
   }
 
-  const std::string path = outputPathFor(options, reader, engine);
+  // Played, a score writes a file only when --output or rtoutput names one.
+  const bool fileNamed = !options.output.empty() || !reader.outputPath().empty();
+  const std::string path = options.play && !fileNamed ? "" : outputPathFor(options, reader, engine);
   const std::string sample = options.sampleFormat.empty() ? reader.outputSampleFormat() : options.sampleFormat;
+  if (options.play) return playScore(options, engine, path, sample);
 
   std::optional<ProgressLine> progress;
   if (!options.quiet && isatty(STDERR_FILENO)) progress.emplace(engine.settings().sampleRate);
@@ -391,7 +424,7 @@ int execute(int argc, char** argv) {
              "\nserves score records on TCP 127.0.0.1 port 1102+N (see vemora-send); records reach files only\n"
              "inside the current folder (or --root DIR); SIGTERM or SIGINT finishes the file.");
   app.set_version_flag("--version", "vemora " VEMORA_VERSION);
-  app.add_option("score", options.score, "The score to render, a Lua file")->required()->type_name("FILE");
+  app.add_option("score", options.score, "The score to render, a Lua file")->type_name("FILE");
   app.add_option("-o,--output", options.output,
                  "Sound file to write (.wav .aif .aiff .flac); overrides the score's rtoutput")
       ->type_name("FILE");
@@ -413,8 +446,21 @@ int execute(int argc, char** argv) {
                  "or G; default half the machine's memory); asking for more is an error naming the line")
       ->type_name("SIZE");
 
+  app.add_flag("--play", options.play,
+               "Play the score through the output device as it renders; writes a file only when --output or "
+               "the score's rtoutput names one");
+  app.add_flag("--list-devices", options.listDevices, "List the audio output and input devices, then exit");
+  app.add_option("--device", options.live.device, "Output device for --play: its number or name (--list-devices)")
+      ->type_name("NAME|INDEX");
+  app.add_option("--input-device", options.live.inputDevice, "Input device for rtinput(\"device\")")
+      ->type_name("NAME|INDEX");
+  app.add_option("--buffer", options.live.bufferFrames, "The device's buffer for --play, in frames (default 256)")
+      ->check(CLI::Range(16, 8192))
+      ->type_name("FRAMES");
+
   try {
     app.parse(argc, argv);
+    if (options.score.empty() && !options.listDevices) throw CLI::RequiredError("score");
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
       app.exit(e);  // --help or --version
@@ -426,6 +472,11 @@ int execute(int argc, char** argv) {
   }
 
   try {
+    if (options.listDevices) {
+      const vemora::AudioSystem audio;
+      vemora::printDevices(audio);
+      return kSuccess;
+    }
     return render(options);
   } catch (const Interrupted& stop) {
     printError(std::string("interrupted by ") + signalName(stop.signal) +

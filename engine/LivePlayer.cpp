@@ -1,0 +1,206 @@
+#include "LivePlayer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <thread>
+
+#include "PrintableText.h"
+#include "SoundOutput.h"
+
+namespace vemora {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A device that takes no frame for this long has stopped (a JACK server
+// that went away, a device unplugged): playback ends with an error rather
+// than waiting for ever.
+constexpr auto kStalled = std::chrono::seconds(5);
+constexpr auto kUnderrunLineInterval = std::chrono::seconds(1);
+
+std::string dbfs(float peak) {
+  if (!(peak > 0.0f)) return "-inf";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", 20.0 * std::log10(double(peak)));
+  return text;
+}
+
+}  // namespace
+
+LivePlayer::LivePlayer(AudioStream& stream, AudioRing& ring, int sampleRate, SoundFileWriter* file,
+                       std::function<int()> stopRequested)
+    : stream(stream),
+      ring(ring),
+      sampleRate(sampleRate),
+      channels(ring.channelCount()),
+      file(file),
+      stopRequested(std::move(stopRequested)),
+      peak(size_t(ring.channelCount()), 0.0f) {}
+
+int64_t LivePlayer::framesPlayed() const { return stream.counters().framesPlayed.load(std::memory_order_acquire); }
+
+void LivePlayer::write(const float* interleaved, int frames) {
+  const size_t samples = size_t(frames) * size_t(channels);
+  for (size_t i = 0; i < samples; ++i) {
+    float& p = peak[i % size_t(channels)];
+    p = std::max(p, std::fabs(interleaved[i]));
+  }
+  if (file) backlog.insert(backlog.end(), interleaved, interleaved + samples);
+  size_t done = 0;
+  while (done < size_t(frames)) {
+    done += ring.write(interleaved + done * size_t(channels), size_t(frames) - done);
+    if (done < size_t(frames)) {
+      // The ring is full: the device has all it needs for now.
+      startIfNeeded();
+      waitAWhile();
+    }
+  }
+  rendered += frames;
+  fileWhatWasPlayed();
+  reportUnderruns();
+}
+
+void LivePlayer::startIfNeeded() {
+  if (!stream.running()) stream.start();
+}
+
+void LivePlayer::waitAWhile() {
+  if (const int signal = stopRequested ? stopRequested() : 0) throw PlaybackStopped{signal};
+  fileWhatWasPlayed();
+  reportUnderruns();
+  const int64_t played = framesPlayed();
+  const auto now = Clock::now();
+  if (played != lastPlayed) {
+    lastPlayed = played;
+    lastMoved = now;
+  } else if (now - lastMoved > kStalled) {
+    throw DeviceError("the output device \"" + stream.outputDevice().name + "\" stopped taking sound (for " +
+                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kStalled).count()) + " s)");
+  }
+  // A quarter of the device's period: the ring is refilled well before
+  // the next callback needs it.
+  const double period = double(stream.bufferFrames()) / sampleRate;
+  std::this_thread::sleep_for(std::chrono::duration<double>(std::clamp(period / 4, 0.0002, 0.005)));
+}
+
+void LivePlayer::fileWhatWasPlayed() {
+  if (!file) return;
+  const int64_t n = std::min<int64_t>(framesPlayed(), rendered) - backlogStart;
+  if (n <= 0) return;
+  const size_t samples = size_t(n) * size_t(channels);
+  file->write(backlog.data(), int(n));
+  backlog.erase(backlog.begin(), backlog.begin() + std::ptrdiff_t(samples));
+  backlogStart += n;
+}
+
+void LivePlayer::reportUnderruns() {
+  const int64_t count = stream.counters().underruns.load(std::memory_order_relaxed);
+  if (count == underrunsSaid) return;
+  const auto now = Clock::now();
+  if (underrunsSaid != 0 && now - lastUnderrunLine < kUnderrunLineInterval) return;
+  std::fprintf(stderr, "vemora: underrun at %.2f s: the render fell behind the device (%lld so far)\n",
+               double(framesPlayed()) / sampleRate, static_cast<long long>(count));
+  underrunsSaid = count;
+  lastUnderrunLine = now;
+}
+
+void LivePlayer::finish() {
+  stream.counters().ended.store(true, std::memory_order_release);
+  startIfNeeded();
+  while (ring.readable() > 0) waitAWhile();
+  load = stream.callbackLoad();  // while it still runs
+  stream.stop();                 // the frames the device holds play out
+  fileWhatWasPlayed();
+  reportUnderruns();
+}
+
+void LivePlayer::stopNow() {
+  load = stream.callbackLoad();
+  stream.abort();
+  fileWhatWasPlayed();
+}
+
+PlayReport playScore(Engine& engine, const LiveOptions& options, const std::string& outputPath,
+                     const std::string& sampleText, const std::function<int()>& stopRequested) {
+  const EngineSettings& settings = engine.settings();
+  PlayReport report;
+  report.channels = settings.channels;
+  report.sampleRate = settings.sampleRate;
+  // An unusable output name is refused before the device is taken.
+  std::optional<OutputFormat> format;
+  if (!outputPath.empty()) format = outputFormatFor(outputPath, sampleText);
+
+  AudioSystem system;
+  StreamSettings streamSettings;
+  streamSettings.outputDevice = options.device;
+  streamSettings.sampleRate = settings.sampleRate;
+  streamSettings.channels = settings.channels;
+  streamSettings.bufferFrames = options.bufferFrames;
+  // How far the render runs ahead: a few device buffers, two blocks, and at
+  // least a tenth of a second, so that a block that renders slowly now and
+  // then is absorbed. A stop drops what waits in it.
+  const int buffer = std::max(options.bufferFrames, 1);
+  const size_t lead = size_t(std::max({4 * buffer, 2 * settings.blockFrames + buffer, settings.sampleRate / 10}));
+  AudioRing ring(settings.channels, lead);
+  AudioStream stream(system, streamSettings, ring);
+
+  std::unique_ptr<SoundFileWriter> writer;
+  if (format)
+    writer = std::make_unique<SoundFileWriter>(outputPath, *format, settings.channels, settings.sampleRate,
+                                               engine.scoreFrames());
+  LivePlayer player(stream, ring, settings.sampleRate, writer.get(), stopRequested);
+  const auto begin = Clock::now();
+  try {
+    engine.render(player);
+    player.finish();
+  } catch (const PlaybackStopped& stop) {
+    player.stopNow();
+    report.stoppedBy = stop.signal;
+  }
+  report.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  report.framesRendered = player.framesRendered();
+  report.framesPlayed = std::min(player.framesPlayed(), player.framesRendered());
+  report.peaks = player.peaks();
+  if (writer) {
+    writer->commit();
+    report.outputPath = writer->path();
+    report.peaks = writer->peaks();
+    report.clippedSamples = writer->clippedSamples();
+    report.integerFormat = format->sample != SampleFormat::Float32;
+  }
+  report.notesPlayed = engine.notesPlayed();
+  report.notesRefused = engine.notesRefused();
+  report.inputsChanged = engine.inputsChanged();
+  report.device = stream.outputDevice();
+  report.bufferFrames = stream.bufferFrames();
+  report.latencySeconds = stream.outputLatency();
+  report.underruns = stream.counters().underruns.load();
+  report.callbackLoad = player.callbackLoad();
+  return report;
+}
+
+void printPlayReport(const PlayReport& report, const std::string& scoreName) {
+  const double seconds = report.sampleRate > 0 ? double(report.framesPlayed) / report.sampleRate : 0.0;
+  if (!report.outputPath.empty())
+    std::printf("wrote %s\n", printable(report.outputPath).c_str());
+  else
+    std::printf("played %s\n", printable(scoreName).c_str());
+  std::printf("  audio:   %.3f s, %d channel%s, %d Hz\n", seconds, report.channels, report.channels == 1 ? "" : "s",
+              report.sampleRate);
+  std::printf("  peak:   ");
+  for (size_t c = 0; c < report.peaks.size(); ++c)
+    std::printf("%s ch%zu %s dBFS", c ? "," : "", c, dbfs(report.peaks[c]).c_str());
+  std::printf("\n");
+  if (report.integerFormat) std::printf("  clipped: %lld samples\n", static_cast<long long>(report.clippedSamples));
+  std::printf("  notes:   %d played, %d refused\n", report.notesPlayed, report.notesRefused);
+  std::printf("  device:  \"%s\" (%s), buffer %d frames, latency %.1f ms\n", printable(report.device.name).c_str(),
+              report.device.hostApi.c_str(), report.bufferFrames, report.latencySeconds * 1000.0);
+  std::printf("  underruns: %lld\n", static_cast<long long>(report.underruns));
+  std::printf("  audio thread: %.1f%% of the device's time\n", report.callbackLoad * 100.0);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    std::fprintf(stderr, "vemora: the report could not be written to standard output\n");
+}
+
+}  // namespace vemora

@@ -1,0 +1,125 @@
+// Playing the engine's output through the sound card as it renders.
+//
+// The render runs on the caller's thread (the render thread) ahead of the
+// device: each block goes into a ring that the device's callback empties.
+// When the ring is full the render thread waits (sleeping briefly, never
+// making the callback wait), so the render is paced by the device's clock,
+// the samples it consumes, and not by the wall clock: what is played is
+// exactly what a file render of the same score writes.
+//
+// A file written alongside (--output, rtoutput) gets the frames the device
+// has taken: should playback stop early (Ctrl-C), the file holds what was
+// played, no more.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AudioDevice.h"
+#include "AudioRing.h"
+#include "Engine.h"
+
+namespace vemora {
+
+class SoundFileWriter;
+
+// A stop asked for during playback (the signal's number).
+struct PlaybackStopped {
+  int signal;
+};
+
+// Live options from the command line.
+struct LiveOptions {
+  std::string device;       // --device NAME|INDEX; empty: the default
+  std::string inputDevice;  // --input-device NAME|INDEX
+  int bufferFrames = 256;   // --buffer FRAMES
+};
+
+// The sink that plays: blocks go into the ring (and, as the device takes
+// them, into the file).
+class LivePlayer : public OutputSink {
+ public:
+  // leadFrames: how far the render may run ahead of the device. stopRequested
+  // returns a signal's number once a stop is asked (0 until then); the
+  // player then throws PlaybackStopped from write() or finish().
+  LivePlayer(AudioStream& stream, AudioRing& ring, int sampleRate, SoundFileWriter* file,
+             std::function<int()> stopRequested);
+  void write(const float* interleaved, int frames) override;
+  // After the last block: lets the ring and the device play out, then
+  // writes the rest of the file (not committed).
+  void finish();
+  // After a stop: silences the device at once and writes to the file the
+  // frames the device took.
+  void stopNow();
+
+  // Frames rendered that may wait in the ring, up to its capacity.
+  int64_t framesRendered() const { return rendered; }
+  int64_t framesPlayed() const;
+  const std::vector<float>& peaks() const { return peak; }
+  // The share of the device's time its callback took, as last seen running.
+  double callbackLoad() const { return load; }
+  // Says any new underrun on standard error, at most once a second.
+  void reportUnderruns();
+
+ private:
+  void waitAWhile();
+  void fileWhatWasPlayed();
+  void startIfNeeded();
+
+  AudioStream& stream;
+  AudioRing& ring;
+  int sampleRate;
+  int channels;
+  SoundFileWriter* file;
+  std::function<int()> stopRequested;
+  int64_t rendered = 0;
+  std::vector<float> peak;
+  // Frames rendered but not yet in the file: the ring's frames, kept on
+  // this side so the callback never touches the file.
+  std::vector<float> backlog;
+  int64_t backlogStart = 0;  // the frame backlog[0] is
+  int64_t underrunsSaid = 0;
+  std::chrono::steady_clock::time_point lastUnderrunLine{};
+  double load = 0.0;
+  int64_t lastPlayed = -1;  // when the device last took frames
+  std::chrono::steady_clock::time_point lastMoved{};
+};
+
+// What a played render did.
+struct PlayReport {
+  std::string outputPath;  // empty: no file was written
+  int64_t framesRendered = 0;
+  int64_t framesPlayed = 0;
+  int channels = 0;
+  int sampleRate = 0;
+  std::vector<float> peaks;
+  int64_t clippedSamples = 0;
+  bool integerFormat = false;
+  int notesPlayed = 0;
+  int notesRefused = 0;
+  int inputsChanged = 0;
+  DeviceInfo device;
+  int bufferFrames = 0;
+  double latencySeconds = 0.0;
+  int64_t underruns = 0;
+  double callbackLoad = 0.0;
+  double seconds = 0.0;
+  int stoppedBy = 0;  // a signal's number when playback was stopped
+};
+
+// Plays every note the engine holds through the output device (and into
+// outputPath, with the sample format sampleText, unless it is empty).
+// Opens the device before anything is written: a device that cannot open
+// throws DeviceError. A stop (stopRequested not 0) ends playback at once;
+// the file then holds what was played and the report says the signal.
+PlayReport playScore(Engine& engine, const LiveOptions& options, const std::string& outputPath,
+                     const std::string& sampleText, const std::function<int()>& stopRequested);
+
+// The closing report of a played render, on standard output.
+void printPlayReport(const PlayReport& report, const std::string& scoreName);
+
+}  // namespace vemora
