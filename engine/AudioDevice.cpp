@@ -1,6 +1,7 @@
 #include "AudioDevice.h"
 
 #include <fcntl.h>
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
 #include <unistd.h>
 
@@ -276,6 +277,13 @@ AudioStream::AudioStream(AudioSystem& system, const StreamSettings& settings, Au
                       std::to_string(settings.channels) + " channels at " + rateText(rate) + ": " +
                       Pa_GetErrorText(opened) + said(line));
   }
+  // PortAudio's ALSA thread runs at normal priority unless asked: on a
+  // busy machine it then comes late, the device runs dry and ALSA restarts
+  // it with silence. Where the system grants it (root, an rtprio limit, the
+  // audio group) it runs SCHED_FIFO; elsewhere the request is ignored.
+  // (A JACK device runs in the JACK server's realtime thread already.)
+  if (Pa_GetHostApiInfo(Pa_GetDeviceInfo(impl->output.index)->hostApi)->type == paALSA)
+    PaAlsa_EnableRealtimeScheduling(impl->stream, 1);
   if (const PaStreamInfo* info = Pa_GetStreamInfo(impl->stream)) {
     impl->outputLatency = info->outputLatency;
     impl->inputLatency = info->inputLatency;

@@ -177,6 +177,7 @@ PlayReport playScore(Engine& engine, const LiveOptions& options, const std::stri
   report.bufferFrames = stream.bufferFrames();
   report.latencySeconds = stream.outputLatency();
   report.underruns = stream.counters().underruns.load();
+  report.deviceUnderflows = stream.counters().deviceUnderflows.load();
   report.callbackLoad = player.callbackLoad();
   return report;
 }
@@ -198,6 +199,9 @@ void printPlayReport(const PlayReport& report, const std::string& scoreName) {
   std::printf("  device:  \"%s\" (%s), buffer %d frames, latency %.1f ms\n", printable(report.device.name).c_str(),
               report.device.hostApi.c_str(), report.bufferFrames, report.latencySeconds * 1000.0);
   std::printf("  underruns: %lld\n", static_cast<long long>(report.underruns));
+  if (report.deviceUnderflows > 0)
+    std::printf("  device underflows: %lld (the audio library's own, between the callback and the device)\n",
+                static_cast<long long>(report.deviceUnderflows));
   std::printf("  audio thread: %.1f%% of the device's time\n", report.callbackLoad * 100.0);
   if (std::fflush(stdout) != 0 || std::ferror(stdout))
     std::fprintf(stderr, "vemora: the report could not be written to standard output\n");

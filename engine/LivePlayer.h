@@ -105,7 +105,8 @@ struct PlayReport {
   DeviceInfo device;
   int bufferFrames = 0;
   double latencySeconds = 0.0;
-  int64_t underruns = 0;
+  int64_t underruns = 0;         // the render fell behind: the ring was empty
+  int64_t deviceUnderflows = 0;  // the library flagged the device short
   double callbackLoad = 0.0;
   double seconds = 0.0;
   int stoppedBy = 0;  // a signal's number when playback was stopped

@@ -1,0 +1,276 @@
+// vemora --play through a real (timed, hardware-free) device: a JACK server
+// with the dummy back end under ALSA's default device, as
+// tests/support/LiveDevice.h sets it up. The real program runs through the
+// real device path; what the device got is read back from the raw file the
+// ALSA file PCM writes.
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <regex>
+
+#include "support/LiveDevice.h"
+#include "support/ProgramRun.h"
+
+namespace {
+
+using programrun::contains;
+using programrun::Outcome;
+using programrun::Process;
+namespace fs = std::filesystem;
+
+const std::string kVemora = VEMORA_BIN_DIR "/vemora";
+
+// PAN over a 440 Hz sine: fast (hundreds of times real time).
+std::string panScore(double seconds) {
+  return "rtinput('sine.wav')\nload('PAN')\ngen(2, 7, 1000, 1, 1000, 0)\nPAN(0, 0, " + std::to_string(seconds) +
+         ", 0.9, 0, 0)\n";
+}
+
+struct Sound {
+  int channels = 0;
+  int rate = 0;
+  std::vector<float> samples;  // interleaved
+  bool opened = false;
+};
+
+Sound readSound(const fs::path& path) {
+  Sound sound;
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (!file) return sound;
+  sound.opened = true;
+  sound.channels = info.channels;
+  sound.rate = info.samplerate;
+  sound.samples.resize(size_t(info.frames) * size_t(info.channels));
+  sf_readf_float(file, sound.samples.data(), info.frames);
+  sf_close(file);
+  return sound;
+}
+
+// Where `part` starts inside `whole`, aligned on their first non-zero
+// samples; -1 when there is none or the rest does not match.
+long matchAt(const std::vector<float>& whole, const std::vector<float>& part) {
+  const auto firstWhole = std::find_if(whole.begin(), whole.end(), [](float v) { return v != 0.0f; });
+  const auto firstPart = std::find_if(part.begin(), part.end(), [](float v) { return v != 0.0f; });
+  if (firstWhole == whole.end() || firstPart == part.end()) return -1;
+  const long at = long(firstWhole - whole.begin()) - long(firstPart - part.begin());
+  if (at < 0 || size_t(at) + part.size() > whole.size()) return -1;
+  return std::equal(part.begin(), part.end(), whole.begin() + at) ? at : -1;
+}
+
+bool silent(std::vector<float>::const_iterator from, std::vector<float>::const_iterator to) {
+  return std::all_of(from, to, [](float v) { return v == 0.0f; });
+}
+
+long long reported(const std::string& out, const std::string& field) {
+  std::smatch match;
+  if (!std::regex_search(out, match, std::regex(field + ": *([0-9]+)"))) return -1;
+  return std::stoll(match[1]);
+}
+
+class LiveAudioTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(livedevice::kJackd)) << "jackd2 is not installed (scripts/setup.sh installs it)";
+    folder = fs::temp_directory_path() /
+             ("vemora-live-" + std::to_string(getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    programrun::removeFolder(folder);
+    fs::create_directories(folder);
+    programrun::writeSine(folder / "sine.wav", 1, 44100, 44100 * 4);
+  }
+  void TearDown() override {
+    if (!HasFailure()) programrun::removeFolder(folder);
+  }
+
+  Process::Options vemora(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+                          const std::string& logs = "vemora") {
+    Process::Options options;
+    options.args = {kVemora};
+    options.args.insert(options.args.end(), args.begin(), args.end());
+    options.folder = folder;
+    options.logs = folder / logs;
+    options.environment = environment;
+    return options;
+  }
+
+  Outcome play(const livedevice::Device& device, const std::vector<std::string>& args, double seconds = 60) {
+    const Outcome outcome = programrun::run(vemora(args, device.environment()), seconds);
+    programrun::expectNoCrashOrHang(outcome);
+    return outcome;
+  }
+
+  fs::path folder;
+};
+
+TEST_F(LiveAudioTest, PlayDeliversExactlyTheSamplesOfTheFileRender) {
+  programrun::writeFile(folder / "score.lua", panScore(1.0));
+  livedevice::Device device(folder);
+  ASSERT_TRUE(device.running()) << device.failure();
+
+  const Outcome rendered = programrun::run(vemora({"-q", "-o", "file.wav", "score.lua"}, {}, "render"), 60);
+  ASSERT_EQ(rendered.exitStatus, 0) << rendered.err;
+  const Outcome played = play(device, {"--play", "--buffer", "256", "-o", "played.wav", "score.lua"});
+  ASSERT_EQ(played.exitStatus, 0) << played.err;
+
+  // The file written while playing is the file render, byte for byte.
+  EXPECT_EQ(programrun::readFile(folder / "played.wav"), programrun::readFile(folder / "file.wav"));
+  // The device got the same samples (float, as the engine made them), with
+  // silence before and after only.
+  const Sound file = readSound(folder / "file.wav");
+  ASSERT_TRUE(file.opened);
+  const std::vector<float> heard = device.played();
+  const long at = matchAt(heard, file.samples);
+  ASSERT_GE(at, 0) << "the device did not get the render's samples (" << heard.size() << " samples played)";
+  EXPECT_TRUE(silent(heard.begin(), heard.begin() + at));
+  EXPECT_TRUE(silent(heard.begin() + at + long(file.samples.size()), heard.end()));
+
+  EXPECT_TRUE(contains(played.out, "wrote played.wav")) << played.out;
+  EXPECT_TRUE(contains(played.out, "device:  \"default\" (ALSA), buffer 256 frames, latency")) << played.out;
+  EXPECT_EQ(reported(played.out, "underruns"), 0) << played.out;
+}
+
+TEST_F(LiveAudioTest, PlayWithoutAnOutputNameWritesNoFile) {
+  programrun::writeFile(folder / "score.lua", panScore(0.5));
+  livedevice::Device device(folder);
+  ASSERT_TRUE(device.running()) << device.failure();
+  const Outcome played = play(device, {"--play", "score.lua"});
+  ASSERT_EQ(played.exitStatus, 0) << played.err;
+  EXPECT_TRUE(contains(played.out, "played score.lua")) << played.out;
+  EXPECT_FALSE(fs::exists(folder / "score.wav"));
+  EXPECT_TRUE(programrun::temporariesUnder(folder).empty());
+  const std::vector<float> heard = device.played();
+  EXPECT_FALSE(silent(heard.begin(), heard.end()));
+}
+
+// W1 of the benchmarks (the oscillator bank), 3 s of it with 16 of its 64
+// voices, so that it renders at 5x real time or more even in the sanitizer
+// build: it plays at a 256-frame buffer with no underrun.
+TEST_F(LiveAudioTest, AFastScorePlaysWithNoUnderrunAt256Frames) {
+  programrun::writeFile(folder / "w1.lua",
+                        "load('SCULPT')\nlocal voices, steps = 16, 6\ngen(1, 2, 1, 1)\ngen(2, 10, 1024, 1)\n"
+                        "local levels = {}\nfor j = 1, steps do levels[j] = -60 end\n"
+                        "gen(4, 2, steps, table.unpack(levels))\n"
+                        "for i = 0, voices - 1 do\n  local freqs = {}\n"
+                        "  for j = 0, steps - 1 do freqs[j + 1] = 100 * 2 ^ (((5 * i + 7 * j) % 48) / 12) end\n"
+                        "  gen(3, 2, steps, table.unpack(freqs))\n"
+                        "  SCULPT(0, 0.5, 1 / voices, steps, i / (voices - 1))\nend\n");
+  const Outcome rendered = programrun::run(vemora({"-o", "file.wav", "w1.lua"}, {}, "render"), 60);
+  ASSERT_EQ(rendered.exitStatus, 0) << rendered.err;
+  std::smatch speed;
+  ASSERT_TRUE(std::regex_search(rendered.out, speed, std::regex("speed: +([0-9.]+)x"))) << rendered.out;
+  EXPECT_GE(std::stod(speed[1]), 5.0) << "the score is meant to render at 5x real time or more\n" << rendered.out;
+
+  livedevice::Device device(folder);
+  ASSERT_TRUE(device.running()) << device.failure();
+  const Outcome played = play(device, {"--play", "--buffer", "256", "w1.lua"});
+  ASSERT_EQ(played.exitStatus, 0) << played.err;
+  EXPECT_EQ(reported(played.out, "underruns"), 0) << played.out << played.err;
+  EXPECT_FALSE(contains(played.err, "underrun")) << played.err;
+  EXPECT_GE(matchAt(device.played(), readSound(folder / "file.wav").samples), 0);
+}
+
+// An instrument at half real time cannot keep the device fed: the
+// underruns are said as they happen (rate-limited) and counted in the report.
+TEST_F(LiveAudioTest, ASlowInstrumentsUnderrunsAreCountedAndReported) {
+  programrun::writeFile(folder / "slow.lua", "load('SLOWPROBE')\nSLOWPROBE(0, 1.5, 2)\n");
+  livedevice::Device device(folder);
+  ASSERT_TRUE(device.running()) << device.failure();
+  const Outcome played = play(device, {"--plugin-path", VEMORA_TEST_PLUGIN_DIR, "--play", "--buffer", "256",
+                                       "-o", "slow.wav", "slow.lua"});
+  ASSERT_EQ(played.exitStatus, 0) << played.err;
+  const long long underruns = reported(played.out, "underruns");
+  EXPECT_GT(underruns, 0) << played.out;
+  // One line at most each second (3 s of playing), and the count at the end.
+  const size_t lines = programrun::countOf(played.err, "vemora: underrun at ");
+  EXPECT_GE(lines, 1u) << played.err;
+  EXPECT_LE(lines, 5u) << played.err;
+  EXPECT_TRUE(contains(played.err, " underruns: the render fell behind the device")) << played.err;
+  // The file still holds every frame, whatever the device missed.
+  const Sound file = readSound(folder / "slow.wav");
+  ASSERT_TRUE(file.opened);
+  EXPECT_EQ(file.samples.size(), size_t(44100 * 3 / 2) * 2);
+}
+
+TEST_F(LiveAudioTest, PlayWithNoDeviceSaysSoAndExitsWithOne) {
+  programrun::writeFile(folder / "score.lua", panScore(0.5));
+  // ALSA's default is a jack PCM and no JACK server of that name runs.
+  programrun::writeFile(folder / "nodevice.conf",
+                        "pcm.!default {\n  type jack\n  playback_ports { 0 system:playback_1 }\n}\n");
+  const std::vector<std::string> environment = {
+      "ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf:" + (folder / "nodevice.conf").string(),
+      "JACK_DEFAULT_SERVER=vemora-test-none-" + std::to_string(getpid()), "JACK_NO_START_SERVER=1",
+      livedevice::sanitizerEnvironment()[0]};
+  const Outcome outcome = programrun::run(vemora({"--play", "-o", "out.wav", "score.lua"}, environment), 60);
+  programrun::expectNoCrashOrHang(outcome);
+  EXPECT_EQ(outcome.exitStatus, 1);
+  EXPECT_TRUE(contains(outcome.err, "vemora: there is no default output device") ||
+              contains(outcome.err, "vemora: cannot open the output device"))
+      << outcome.err;
+  EXPECT_FALSE(fs::exists(folder / "out.wav"));
+  EXPECT_TRUE(programrun::temporariesUnder(folder).empty());
+  // A device named that is not there is refused, naming the ones there are.
+  const Outcome named = programrun::run(vemora({"--play", "--device", "nosuch", "score.lua"}, environment), 60);
+  EXPECT_EQ(named.exitStatus, 1);
+  EXPECT_TRUE(contains(named.err, "vemora: no output device is named \"nosuch\"")) << named.err;
+}
+
+TEST_F(LiveAudioTest, SigintDuringPlaybackKeepsWhatWasPlayedInAValidFile) {
+  programrun::writeFile(folder / "score.lua", panScore(4.0));
+  livedevice::Device device(folder);
+  ASSERT_TRUE(device.running()) << device.failure();
+  const Outcome rendered = programrun::run(vemora({"-q", "-o", "file.wav", "score.lua"}, {}, "render"), 60);
+  ASSERT_EQ(rendered.exitStatus, 0) << rendered.err;
+
+  Process player(vemora({"--play", "-o", "played.wav", "score.lua"}, device.environment()));
+  // Playing for a second, by what the device has got.
+  ASSERT_TRUE(programrun::waitFor(20, [&] { return device.played().size() > 2 * 44100 * 1; }));
+  player.signal(SIGINT);
+  const Outcome outcome = player.wait(20);
+  programrun::expectNoCrashOrHang(outcome);
+  EXPECT_EQ(outcome.exitStatus, 128 + SIGINT) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "vemora: interrupted by SIGINT; playback stopped after ")) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "played.wav holds what was played")) << outcome.err;
+
+  const Sound played = readSound(folder / "played.wav");
+  const Sound file = readSound(folder / "file.wav");
+  ASSERT_TRUE(played.opened) << "not a readable sound file";
+  ASSERT_TRUE(file.opened);
+  EXPECT_EQ(played.channels, 2);
+  // Cut short, and the beginning of the render exactly.
+  ASSERT_GT(played.samples.size(), size_t(2 * 44100 / 2));
+  ASSERT_LT(played.samples.size(), file.samples.size());
+  EXPECT_TRUE(std::equal(played.samples.begin(), played.samples.end(), file.samples.begin()));
+  // What the file holds is what reached the device, give or take what the
+  // device's own buffers held when the stop came.
+  // (The device's own buffers may have had frames the stop dropped; the
+  // last callback's frames may not have reached it.)
+  const std::vector<float> heard = device.played();
+  const auto firstHeard = std::find_if(heard.begin(), heard.end(), [](float v) { return v != 0.0f; });
+  const auto firstPlayed = std::find_if(played.samples.begin(), played.samples.end(), [](float v) { return v != 0.0f; });
+  ASSERT_NE(firstHeard, heard.end());
+  ASSERT_NE(firstPlayed, played.samples.end());
+  const auto heardStart = firstHeard - (firstPlayed - played.samples.begin());
+  const size_t heardFrames = size_t(heard.end() - heardStart) / 2;
+  const size_t overlap = std::min(heardFrames, played.samples.size() / 2) * 2;
+  EXPECT_TRUE(std::equal(played.samples.begin(), played.samples.begin() + long(overlap), heardStart));
+  EXPECT_LE(std::labs(long(heardFrames) - long(played.samples.size() / 2)), 4096L)
+      << heardFrames << " frames reached the device, the file holds " << played.samples.size() / 2;
+  EXPECT_TRUE(programrun::temporariesUnder(folder).empty());
+}
+
+TEST_F(LiveAudioTest, ListDevicesShowsTheDefaultAndTheJackServer) {
+  livedevice::Device device(folder);
+  ASSERT_TRUE(device.running()) << device.failure();
+  const Outcome listed = play(device, {"--list-devices"});
+  EXPECT_EQ(listed.exitStatus, 0) << listed.err;
+  EXPECT_TRUE(std::regex_search(listed.out, std::regex(R"(\n +[0-9]+  default +ALSA +out +[0-9]+ +in +[0-9]+ .*default output)")))
+      << listed.out;
+  EXPECT_TRUE(contains(listed.out, "JACK Audio Connection Kit")) << listed.out;
+  EXPECT_EQ(listed.err, "");
+}
+
+}  // namespace

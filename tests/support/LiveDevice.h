@@ -1,0 +1,120 @@
+// A timed audio device without hardware, for the tests of live playback.
+//
+// A JACK server with its dummy back end (its own name, so that tests never
+// share one) clocks the device; ALSA's default device reaches it through a
+// configuration of the test's own (ALSA_CONFIG_PATH): a plug PCM (format
+// conversion) over a file PCM (what was played goes to a raw FLOAT_LE file,
+// and capture may read a known signal from another) over a jack PCM.
+// The program under test finds that device as the system's default.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ProgramRun.h"
+
+namespace livedevice {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kJackd = "/usr/bin/jackd";
+constexpr const char* kJackWait = "/usr/bin/jack_wait";
+
+// What a test run of vemora needs in its environment besides the device,
+// for the sanitizer build: no leak check. ALSA loads its PCM plug-ins (the
+// jack PCM, and with it the JACK client library) with dlopen and unloads
+// them at the end; what they keep until then is reported as leaked from
+// "<unknown module>", which no suppression can name. The address and
+// undefined-behaviour checks stay on, and every other test (the engine,
+// the renderer, the ring through unit tests) keeps the leak check.
+inline std::vector<std::string> sanitizerEnvironment() { return {"ASAN_OPTIONS=detect_leaks=0"}; }
+
+class Device {
+ public:
+  // period: the JACK server's period in frames. infile: raw FLOAT_LE frames
+  // that capture reads (empty: none).
+  explicit Device(const fs::path& folder, int period = 256, int rate = 44100, const std::string& infile = "")
+      : folder(folder) {
+    static std::atomic<int> counter{0};
+    name = "vemora-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    playedPath = folder / "played.raw";
+    configPath = folder / "asound-test.conf";
+    std::string conf =
+        "pcm.vemora_jack {\n"
+        "  type jack\n"
+        "  playback_ports { 0 system:playback_1 1 system:playback_2 }\n"
+        "  capture_ports { 0 system:capture_1 1 system:capture_2 }\n"
+        "}\n"
+        "pcm.vemora_file {\n"
+        "  type file\n"
+        "  slave.pcm \"vemora_jack\"\n"
+        "  file \"" + playedPath.string() + "\"\n" +
+        (infile.empty() ? "" : "  infile \"" + infile + "\"\n") +
+        "  format \"raw\"\n"
+        "}\n"
+        "pcm.!default {\n"
+        "  type plug\n"
+        "  slave.pcm \"vemora_file\"\n"
+        "}\n";
+    programrun::writeFile(configPath, conf);
+    programrun::Process::Options options;
+    options.args = {kJackd, "-n", name, "-d", "dummy", "-r", std::to_string(rate), "-p", std::to_string(period)};
+    options.folder = folder;
+    options.logs = folder / "jackd";
+    options.environment = {"JACK_NO_AUDIO_RESERVATION=1", "JACK_NO_START_SERVER=1"};
+    server = std::make_unique<programrun::Process>(options);
+    programrun::Process::Options wait;
+    wait.args = {kJackWait, "-s", name, "-w", "-t", "10"};
+    wait.folder = folder;
+    wait.logs = folder / "jack_wait";
+    wait.environment = {"JACK_NO_START_SERVER=1"};
+    const programrun::Outcome waited = programrun::run(wait, 15);
+    ready = waited.exitStatus == 0 && !server->exited();
+    if (!ready) why = "jackd did not start: " + server->err() + waited.out + waited.err;
+  }
+
+  ~Device() {
+    if (server) {
+      server->signal(SIGTERM);
+      server->wait(10);
+    }
+  }
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  bool running() const { return ready; }
+  const std::string& failure() const { return why; }
+  const std::string& serverName() const { return name; }
+
+  // NAME=VALUE for a program that should play through this device.
+  std::vector<std::string> environment() const {
+    std::vector<std::string> env = {"ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf:" + configPath.string(),
+                                    "JACK_DEFAULT_SERVER=" + name, "JACK_NO_START_SERVER=1"};
+    for (const std::string& e : sanitizerEnvironment()) env.push_back(e);
+    return env;
+  }
+
+  // Every sample that reached the device (interleaved FLOAT_LE).
+  std::vector<float> played() const {
+    const std::string bytes = programrun::readFile(playedPath);
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+  }
+
+ private:
+  fs::path folder, playedPath, configPath;
+  std::string name;
+  std::unique_ptr<programrun::Process> server;
+  bool ready = false;
+  std::string why;
+};
+
+}  // namespace livedevice
