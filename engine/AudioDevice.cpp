@@ -146,7 +146,8 @@ DeviceInfo AudioSystem::find(const std::string& spec, bool forOutput) const {
   for (const DeviceInfo& d : all)
     if (usable(d)) known += (known.empty() ? "" : ", ") + std::to_string(d.index) + " " + described(d);
   if (known.empty()) known = "none";
-  const bool number = std::all_of(spec.begin(), spec.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  const bool number =
+      std::all_of(spec.begin(), spec.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
   if (number && spec.size() < 9) {
     const int index = std::atoi(spec.c_str());
     if (index < int(all.size()) && usable(all[size_t(index)])) return all[size_t(index)];

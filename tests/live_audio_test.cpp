@@ -75,9 +75,8 @@ class LiveAudioTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(fs::exists(livedevice::kJackd)) << "jackd2 is not installed (scripts/setup.sh installs it)";
-    folder = fs::temp_directory_path() /
-             ("vemora-live-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder = fs::temp_directory_path() / ("vemora-live-" + std::to_string(getpid()) + "-" +
+                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     programrun::removeFolder(folder);
     fs::create_directories(folder);
     programrun::writeSine(folder / "sine.wav", 1, 44100, 44100 * 4);
@@ -179,8 +178,8 @@ TEST_F(LiveAudioTest, ASlowInstrumentsUnderrunsAreCountedAndReported) {
   programrun::writeFile(folder / "slow.lua", "load('SLOWPROBE')\nSLOWPROBE(0, 1.5, 2)\n");
   livedevice::Device device(folder);
   ASSERT_TRUE(device.running()) << device.failure();
-  const Outcome played = play(device, {"--plugin-path", VEMORA_TEST_PLUGIN_DIR, "--play", "--buffer", "256",
-                                       "-o", "slow.wav", "slow.lua"});
+  const Outcome played = play(
+      device, {"--plugin-path", VEMORA_TEST_PLUGIN_DIR, "--play", "--buffer", "256", "-o", "slow.wav", "slow.lua"});
   ASSERT_EQ(played.exitStatus, 0) << played.err;
   const long long underruns = reported(played.out, "underruns");
   EXPECT_GT(underruns, 0) << played.out;
@@ -250,7 +249,8 @@ TEST_F(LiveAudioTest, SigintDuringPlaybackKeepsWhatWasPlayedInAValidFile) {
   // last callback's frames may not have reached it.)
   const std::vector<float> heard = device.played();
   const auto firstHeard = std::find_if(heard.begin(), heard.end(), [](float v) { return v != 0.0f; });
-  const auto firstPlayed = std::find_if(played.samples.begin(), played.samples.end(), [](float v) { return v != 0.0f; });
+  const auto firstPlayed =
+      std::find_if(played.samples.begin(), played.samples.end(), [](float v) { return v != 0.0f; });
   ASSERT_NE(firstHeard, heard.end());
   ASSERT_NE(firstPlayed, played.samples.end());
   const auto heardStart = firstHeard - (firstPlayed - played.samples.begin());
@@ -267,7 +267,8 @@ TEST_F(LiveAudioTest, ListDevicesShowsTheDefaultAndTheJackServer) {
   ASSERT_TRUE(device.running()) << device.failure();
   const Outcome listed = play(device, {"--list-devices"});
   EXPECT_EQ(listed.exitStatus, 0) << listed.err;
-  EXPECT_TRUE(std::regex_search(listed.out, std::regex(R"(\n +[0-9]+  default +ALSA +out +[0-9]+ +in +[0-9]+ .*default output)")))
+  EXPECT_TRUE(std::regex_search(listed.out,
+                                std::regex(R"(\n +[0-9]+  default +ALSA +out +[0-9]+ +in +[0-9]+ .*default output)")))
       << listed.out;
   EXPECT_TRUE(contains(listed.out, "JACK Audio Connection Kit")) << listed.out;
   EXPECT_EQ(listed.err, "");

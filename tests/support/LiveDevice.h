@@ -55,8 +55,8 @@ class Device {
         "pcm.vemora_file {\n"
         "  type file\n"
         "  slave.pcm \"vemora_jack\"\n"
-        "  file \"" + playedPath.string() + "\"\n" +
-        (infile.empty() ? "" : "  infile \"" + infile + "\"\n") +
+        "  file \"" +
+        playedPath.string() + "\"\n" + (infile.empty() ? "" : "  infile \"" + infile + "\"\n") +
         "  format \"raw\"\n"
         "}\n"
         "pcm.!default {\n"
