@@ -70,14 +70,25 @@ class Device {
     options.logs = folder / "jackd";
     options.environment = {"JACK_NO_AUDIO_RESERVATION=1", "JACK_NO_START_SERVER=1"};
     server = std::make_unique<programrun::Process>(options);
-    programrun::Process::Options wait;
-    wait.args = {kJackWait, "-s", name, "-w", "-t", "10"};
-    wait.folder = folder;
-    wait.logs = folder / "jack_wait";
-    wait.environment = {"JACK_NO_START_SERVER=1"};
-    const programrun::Outcome waited = programrun::run(wait, 15);
-    ready = waited.exitStatus == 0 && !server->exited();
-    if (!ready) why = "jackd did not start: " + server->err() + waited.out + waited.err;
+    // jack_wait -w gives up at once while the server is still starting:
+    // ask (-c) until it says the server runs.
+    programrun::Process::Options check;
+    check.args = {kJackWait, "-c", "-s", name};
+    check.folder = folder;
+    check.logs = folder / "jack_wait";
+    check.environment = {"JACK_NO_START_SERVER=1"};
+    std::string said;
+    ready = programrun::waitFor(30,
+                                [&] {
+                                  if (server->exited()) return true;
+                                  const programrun::Outcome checked = programrun::run(check, 10);
+                                  said = checked.out + checked.err;
+                                  if (checked.out.rfind("running", 0) == 0) return true;
+                                  programrun::sleepSeconds(0.05);
+                                  return false;
+                                }) &&
+            !server->exited();
+    if (!ready) why = "jackd did not start: " + server->out() + server->err() + said;
   }
 
   ~Device() {
