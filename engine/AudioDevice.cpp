@@ -204,12 +204,12 @@ struct AudioStream::Impl {
     StreamCounters& c = self.counters;
     // Read before the ring: when the producer had ended, every frame it
     // wrote is in the ring, and a short ring is the end, not an underrun.
-    const bool ended = c.ended.load(std::memory_order_acquire);
+    const bool counting = !c.ended.load(std::memory_order_acquire) && c.fed.load(std::memory_order_acquire);
     float* out = static_cast<float*>(outputFrames);
     const size_t got = self.out->read(out, frames);
     if (got < frames) {
       std::memset(out + got * self.outChannels, 0, (frames - got) * self.outChannels * sizeof(float));
-      if (!ended) c.underruns.fetch_add(1, std::memory_order_relaxed);
+      if (counting) c.underruns.fetch_add(1, std::memory_order_relaxed);
     }
     c.framesPlayed.fetch_add(int64_t(got), std::memory_order_relaxed);
     if (flags & paOutputUnderflow) c.deviceUnderflows.fetch_add(1, std::memory_order_relaxed);

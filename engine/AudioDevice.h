@@ -76,8 +76,10 @@ struct StreamCounters {
   std::atomic<int64_t> overruns{0};      // callbacks that found the input ring full
   std::atomic<int64_t> callbacks{0};
   std::atomic<int64_t> deviceUnderflows{0};  // underflows the library itself flagged
-  // Set by the producer once it has written its last frame: a ring that
-  // runs dry after it is the end, not an underrun.
+  // Set by the producer once it has written its first frame, and once it
+  // has written its last: a ring that is empty before the first or after
+  // the last is silence, not an underrun.
+  std::atomic<bool> fed{false};
   std::atomic<bool> ended{false};
 };
 

@@ -51,6 +51,7 @@ void LivePlayer::write(const float* interleaved, int frames) {
   size_t done = 0;
   while (done < size_t(frames)) {
     done += ring.write(interleaved + done * size_t(channels), size_t(frames) - done);
+    if (done > 0) stream.counters().fed.store(true, std::memory_order_release);
     if (done < size_t(frames)) {
       // The ring is full: the device has all it needs for now.
       startIfNeeded();
@@ -180,6 +181,93 @@ PlayReport playScore(Engine& engine, const LiveOptions& options, const std::stri
   report.deviceUnderflows = stream.counters().deviceUnderflows.load();
   report.callbackLoad = player.callbackLoad();
   return report;
+}
+
+namespace {
+
+class DeviceOutput : public LiveOutput {
+ public:
+  DeviceOutput(const LiveOptions& options, const EngineSettings& settings, LiveSessionReport* report)
+      : ring(settings.channels, size_t(settings.blockFrames + 4 * std::max(options.bufferFrames, 256))),
+        stream(system, streamSettings(options, settings), ring),
+        player(stream, ring, settings.sampleRate, nullptr, {}),
+        report(report) {
+    // The render runs ahead of the device by a block and the device's
+    // buffer: the buffer as asked, or as the device reports it when it is
+    // more (ALSA holds two periods or more). Less would underrun when the
+    // device takes its buffer at once.
+    const int64_t deviceFrames =
+        std::max<int64_t>(stream.bufferFrames(), std::llround(stream.outputLatency() * settings.sampleRate));
+    limit = std::min<int64_t>(settings.blockFrames + deviceFrames, int64_t(ring.capacityFrames()));
+    // The device plays silence until the first block: that is no underrun.
+    stream.start();
+    if (report) {
+      report->opened = true;
+      report->device = stream.outputDevice();
+      report->bufferFrames = stream.bufferFrames();
+      report->ringFrames = int(limit);
+      report->latencySeconds = stream.outputLatency();
+    }
+  }
+  ~DeviceOutput() override { update(); }
+
+  OutputSink& sink() override { return player; }
+  int64_t room() const override {
+    const_cast<LivePlayer&>(player).reportUnderruns();
+    return std::max<int64_t>(0, limit - int64_t(ring.readable()));
+  }
+  void recordArrived(int64_t streamPosition) override {
+    if (!report) return;
+    ++report->records;
+    report->worstDelayFrames = std::max(report->worstDelayFrames, streamPosition - player.framesPlayed());
+  }
+  void finish() override {
+    player.finish();
+    update();
+  }
+
+ private:
+  static StreamSettings streamSettings(const LiveOptions& options, const EngineSettings& settings) {
+    StreamSettings s;
+    s.outputDevice = options.device;
+    s.sampleRate = settings.sampleRate;
+    s.channels = settings.channels;
+    s.bufferFrames = options.bufferFrames;
+    return s;
+  }
+  void update() {
+    if (!report) return;
+    report->underruns = stream.counters().underruns.load();
+    report->deviceUnderflows = stream.counters().deviceUnderflows.load();
+    report->callbackLoad = player.callbackLoad() > 0 ? player.callbackLoad() : stream.callbackLoad();
+  }
+
+  AudioSystem system;
+  AudioRing ring;
+  AudioStream stream;
+  LivePlayer player;
+  LiveSessionReport* report;
+  int64_t limit = 0;  // frames the render may have waiting in the ring
+};
+
+}  // namespace
+
+std::unique_ptr<LiveOutput> openLiveOutput(const LiveOptions& options, const EngineSettings& settings,
+                                           LiveSessionReport* report) {
+  return std::make_unique<DeviceOutput>(options, settings, report);
+}
+
+void printLiveSessionReport(const LiveSessionReport& report, int sampleRate, int blockFrames) {
+  if (!report.opened) return;
+  std::printf(
+      "vemora: played on \"%s\" (%s), buffer %d frames, device latency %.1f ms; a record's note left the engine "
+      "at most %.1f ms after the record arrived (%lld records; the bound: %.1f ms, a block of %d frames and the "
+      "device's buffer); %lld underruns; audio thread %.1f%% of the device's time\n",
+      printable(report.device.name).c_str(), report.device.hostApi.c_str(), report.bufferFrames,
+      report.latencySeconds * 1000.0, 1000.0 * double(report.worstDelayFrames) / sampleRate,
+      static_cast<long long>(report.records), 1000.0 * report.ringFrames / sampleRate, blockFrames,
+      static_cast<long long>(report.underruns), report.callbackLoad * 100.0);
+  std::fflush(stdout);
 }
 
 void printPlayReport(const PlayReport& report, const std::string& scoreName) {

@@ -120,6 +120,48 @@ struct PlayReport {
 PlayReport playScore(Engine& engine, const LiveOptions& options, const std::string& outputPath,
                      const std::string& sampleText, const std::function<int()>& stopRequested);
 
+// A session heard as it runs (socket mode with --play): the device opened
+// when the session's stream opens (its rate and channels are final then).
+// The server renders a block only when the ring has room for it, so its
+// clock is the device's, and the ring holds one block and one device buffer
+// at most: a note reaches the device at most that long after its record
+// arrived.
+class LiveOutput {
+ public:
+  virtual ~LiveOutput() = default;
+  virtual OutputSink& sink() = 0;
+  // Frames the render may add now.
+  virtual int64_t room() const = 0;
+  // A record arrived, with the render at streamPosition: a note placed now
+  // (start 0) leaves the engine once the frames ahead of it have been
+  // taken. Measures that delay for the closing report.
+  virtual void recordArrived(int64_t streamPosition) = 0;
+  // After the last block: lets the ring and the device play out.
+  virtual void finish() = 0;
+};
+
+// What a live session did, for its closing line.
+struct LiveSessionReport {
+  bool opened = false;
+  DeviceInfo device;
+  int bufferFrames = 0;
+  int ringFrames = 0;            // the most the render runs ahead of the device
+  int64_t records = 0;           // records that arrived while the device played
+  int64_t worstDelayFrames = 0;  // the most frames ahead of a record's note
+  double latencySeconds = 0.0;
+  int64_t underruns = 0;
+  int64_t deviceUnderflows = 0;
+  double callbackLoad = 0.0;
+};
+
+// Opens the device for a session of the engine's rate and channels (throws
+// DeviceError); report (if given) is kept up to date until the session ends.
+std::unique_ptr<LiveOutput> openLiveOutput(const LiveOptions& options, const EngineSettings& settings,
+                                           LiveSessionReport* report);
+
+// The line that closes a live session, on standard output.
+void printLiveSessionReport(const LiveSessionReport& report, int sampleRate, int blockFrames);
+
 // The closing report of a played render, on standard output.
 void printPlayReport(const PlayReport& report, const std::string& scoreName);
 

@@ -26,6 +26,7 @@
 #include "PrintableText.h"
 #include "CommandLayer.h"
 #include "FileSink.h"
+#include "LivePlayer.h"
 #include "SoundOutput.h"
 #include "scorewire.h"
 
@@ -74,6 +75,21 @@ class CappedSink : public OutputSink {
   int64_t room;
 };
 
+// A session heard live: every block goes to the device, and to the file
+// when there is one.
+class LiveTee : public OutputSink {
+ public:
+  LiveTee(std::unique_ptr<OutputSink> file, OutputSink& device) : file(std::move(file)), device(device) {}
+  void write(const float* interleaved, int frames) override {
+    if (file) file->write(interleaved, frames);
+    device.write(interleaved, frames);
+  }
+
+ private:
+  std::unique_ptr<OutputSink> file;
+  OutputSink& device;
+};
+
 struct Connection {
   int fd = -1;  // -1: bytes handed in through receive()
   int number = 0;
@@ -116,6 +132,7 @@ struct SocketServer::Impl {
   std::unique_ptr<SoundFileWriter> writer;  // null when settings.openOutput made the sink
   std::unique_ptr<OutputSink> sink;
   std::unique_ptr<CappedSink> cappedSink;  // what the engine writes into
+  std::unique_ptr<LiveOutput> live;        // the device, with --play
   bool integerOutput = false;
   Clock::time_point streamStart;
   Clock::time_point headerUpdated;
@@ -156,9 +173,13 @@ struct SocketServer::Impl {
   bool streaming() const { return sink != nullptr; }
 
   void startStream() {
+    // The device first: when it cannot open, nothing else is.
+    if (settings.openLive && !live) live = settings.openLive();
     if (settings.openOutput) {
       sink = settings.openOutput();
       if (!sink) throw ScoreError("the output could not be opened");
+    } else if (settings.openLive && commands.outputPath().empty() && settings.defaultOutput.empty()) {
+      // Heard only: no file named.
     } else {
       const std::string& named = commands.outputPath();
       const std::string path = named.empty() ? commands.resolve(settings.defaultOutput) : named;
@@ -173,6 +194,7 @@ struct SocketServer::Impl {
                                                  kLengthUnknown);
       sink = std::make_unique<FileSink>(*writer);
     }
+    if (live) sink = std::make_unique<LiveTee>(std::move(sink), live->sink());
     commands.outputOpened(writer ? writer->path() : "");
     sessionFrames = std::llround(settings.maxSessionSeconds * engine.settings().sampleRate);
     cappedSink = std::make_unique<CappedSink>(*sink, sessionFrames);
@@ -191,7 +213,7 @@ struct SocketServer::Impl {
   void catchUp() {
     if (!streaming() || limitReached) return;
     const double elapsed = std::chrono::duration<double>(now() - streamStart).count();
-    const int64_t due = int64_t(elapsed * engine.settings().sampleRate);
+    const int64_t due = live ? engine.streamPosition() + live->room() : int64_t(elapsed * engine.settings().sampleRate);
     while (!limitReached && engine.streamPosition() + engine.settings().blockFrames <= due) renderBlock();
     if (writer && now() - headerUpdated >= kHeaderInterval) {
       writer->updateHeader();
@@ -201,6 +223,10 @@ struct SocketServer::Impl {
 
   int msUntilNextBlock() const {
     if (!streaming()) return -1;
+    if (live) {  // until the device has taken what leaves room for a block
+      const int64_t missing = engine.settings().blockFrames - live->room();
+      return missing <= 0 ? 0 : std::max(1, int(std::ceil(1000.0 * double(missing) / engine.settings().sampleRate)));
+    }
     const double next = double(engine.streamPosition() + engine.settings().blockFrames) / engine.settings().sampleRate;
     const double elapsed = std::chrono::duration<double>(now() - streamStart).count();
     return std::max(0, int(std::ceil((next - elapsed) * 1000.0)));
@@ -250,6 +276,7 @@ struct SocketServer::Impl {
     ++connection.records;
     ++handled;
     catchUp();  // the note starts from the moment it arrives
+    if (live) live->recordArrived(engine.streamPosition());
     engine.setScoreLocation("connection " + std::to_string(connection.number) + ", record " +
                             std::to_string(connection.records));
     try {
@@ -410,6 +437,7 @@ struct SocketServer::Impl {
       // session's length).
       const int64_t most = engine.streamPosition() + int64_t(kStopTailSeconds * engine.settings().sampleRate);
       while (!limitReached && !engine.streamIdle() && engine.streamPosition() < most) renderBlock();
+      if (live) live->finish();  // what the device holds plays out
       if (limitReached)
         sayLimitReached();
       else if (!engine.streamIdle())
@@ -439,6 +467,7 @@ struct SocketServer::Impl {
     }
     cappedSink.reset();
     sink.reset();
+    live.reset();
     writer.reset();
   }
 };

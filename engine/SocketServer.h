@@ -21,6 +21,7 @@
 namespace vemora {
 
 class Engine;
+class LiveOutput;
 class OutputSink;
 
 struct ServerSettings {
@@ -41,6 +42,11 @@ struct ServerSettings {
   // Ceilings on what set_option records may ask for.
   int maxSampleRate = 192000;
   int maxChannels = 8;
+  // Live playing (--play): opens the device when the stream opens. Blocks
+  // then go to the device as well as to the file (written only when an
+  // rtoutput record or defaultOutput names one), and the render is paced by
+  // the device, the frames it has taken, instead of the clock below.
+  std::function<std::unique_ptr<LiveOutput>()> openLive;
   // The clock that paces the render and places notes from their arrival.
   // Empty: the steady clock; a test may give one it moves itself.
   std::function<std::chrono::steady_clock::time_point()> clock;

@@ -298,7 +298,7 @@ bool isSocketMode(int argc, char** argv) {
 
 constexpr const char* kSocketUsage =
     "vemora -i -n -s N [--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
-    "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR]";
+    "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR] [--play [--device D] [--buffer FRAMES]]";
 
 // A whole number from low to high, or nothing.
 std::optional<long> wholeNumber(const char* text, long low, long high) {
@@ -324,6 +324,8 @@ int serveSocket(int argc, char** argv) {
   std::string root;
   std::string maxMemory;
   bool haveNumber = false;
+  bool play = false;
+  vemora::LiveOptions live;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -366,6 +368,17 @@ int serveSocket(int argc, char** argv) {
       settings.maxChannels = int(*channels);
     } else if (arg == "--plugin-path" && hasValue) {
       pluginPaths.push_back(argv[++i]);
+    } else if (arg == "--play") {
+      play = true;
+    } else if (arg == "--device" && hasValue) {
+      live.device = argv[++i];
+    } else if (arg == "--buffer" && hasValue) {
+      const auto frames = wholeNumber(argv[++i], 16, 8192);
+      if (!frames) {
+        printError(std::string("--buffer: \"") + argv[i] + "\" is not a whole number from 16 to 8192");
+        return kNothingWritten;
+      }
+      live.bufferFrames = int(*frames);
     } else if (arg == "--max-memory" && hasValue) {
       maxMemory = argv[++i];
       if (maxMemory.empty()) maxMemory = "none";  // refused below, not taken as the default
@@ -382,13 +395,15 @@ int serveSocket(int argc, char** argv) {
     printError(std::string("socket mode needs a socket number: ") + kSocketUsage);
     return kNothingWritten;
   }
-  if (settings.defaultOutput.empty())
+  // Heard (--play), a session writes a file only when --output or an
+  // rtoutput record names one.
+  if (settings.defaultOutput.empty() && !play)
     settings.defaultOutput = "vemora-socket-" + std::to_string(settings.socketNumber) + ".wav";
   const std::filesystem::path here = std::filesystem::current_path();
   // The operator's own --output is not confined and resolves against the
   // current folder, wherever --root points; records' paths resolve
   // against the root.
-  settings.defaultOutput = (here / settings.defaultOutput).string();
+  if (!settings.defaultOutput.empty()) settings.defaultOutput = (here / settings.defaultOutput).string();
   settings.baseFolder = root.empty() ? here.string() : (here / root).string();
   settings.rootFolder = settings.baseFolder;
   vemora::Engine engine;
@@ -396,11 +411,20 @@ int serveSocket(int argc, char** argv) {
   // What clients ask for (tables, inputs, legacy notes) draws from one
   // budget, so that no client can make the server take the machine.
   engine.setMemoryLimit(memoryLimitFrom(maxMemory));
+  vemora::LiveSessionReport heard;
+  if (play) {
+    // No device, no session: said now rather than at the first note. The
+    // device opens with the first note, at the rate and channels set by then.
+    vemora::AudioSystem().find(live.device, true);
+    settings.openLive = [&engine, live, &heard] { return vemora::openLiveOutput(live, engine.settings(), &heard); };
+  }
   vemora::SocketServer server(engine, settings);
   server.listen();
   std::printf("vemora: serving score records on 127.0.0.1 port %d\n", server.port());
   std::fflush(stdout);
-  return server.serve() == 0 ? kSuccess : kNothingWritten;
+  const int served = server.serve();
+  vemora::printLiveSessionReport(heard, engine.settings().sampleRate, engine.settings().blockFrames);
+  return served == 0 ? kSuccess : kNothingWritten;
 }
 
 int execute(int argc, char** argv) {

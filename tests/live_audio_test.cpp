@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <iostream>
 #include <regex>
 
 #include "support/LiveDevice.h"
 #include "support/ProgramRun.h"
+#include "support/SocketRecords.h"
 
 namespace {
 
@@ -273,5 +275,104 @@ TEST_F(LiveAudioTest, ListDevicesShowsTheDefaultAndTheJackServer) {
   EXPECT_TRUE(contains(listed.out, "JACK Audio Connection Kit")) << listed.out;
   EXPECT_EQ(listed.err, "");
 }
+
+// Socket mode heard: notes sent over TCP reach the device at most a block
+// and the device's buffer after their records arrive. Counted in frames
+// through the device: the frames the device had got when the record was
+// sent, and the frame at which the note's first sample reached it.
+class LiveSessionTest : public LiveAudioTest, public ::testing::WithParamInterface<int> {};
+
+std::string textRecord(const char* name, const std::vector<std::string>& values) {
+  sockdata record = programrun::blankRecord(name, int(values.size()));
+  for (size_t i = 0; i < values.size(); ++i)
+    std::strncpy(record.data.text[i], values[i].c_str(), SCOREWIRE_TEXT_BYTES - 1);
+  return programrun::bytesOf(record);
+}
+
+std::string numberRecord(const char* name, const std::vector<double>& values) {
+  sockdata record = programrun::blankRecord(name, int(values.size()));
+  std::copy(values.begin(), values.end(), record.data.p);
+  return programrun::bytesOf(record);
+}
+
+TEST_P(LiveSessionTest, NotesSentOverTcpReachTheDeviceWithinABlockAndTheBuffer) {
+  const int buffer = GetParam();
+  constexpr int kBlock = 512;  // the engine's default block
+  // The JACK server keeps its period of 256 frames (PortAudio finds no ALSA
+  // device over a JACK server of 128); the buffer is the ALSA device's.
+  livedevice::Device device(folder);
+  ASSERT_TRUE(device.running()) << device.failure();
+  // A socket number of this process's own: tests of other programs may
+  // serve at the same time.
+  const int socketNumber = 20000 + int(getpid() % 20000);
+  Process server(vemora({"-i", "-n", "-s", std::to_string(socketNumber), "--play", "--buffer", std::to_string(buffer),
+                         "--output", "session.wav"},
+                        device.environment(), "server"));
+  ASSERT_TRUE(programrun::waitFor(60, [&] {
+    return contains(server.out(), "serving score records") || server.exited();
+  })) << server.err();
+  ASSERT_FALSE(server.exited()) << server.err();
+  programrun::LoopbackClients clients(SCOREWIRE_BASE_PORT + socketNumber);
+  const int fd = clients.connect();
+  ASSERT_GE(fd, 0);
+  // The first note opens the device; the ones after it are timed.
+  ASSERT_TRUE(clients.send(fd, textRecord("load", {"argprobe"}) + numberRecord("argprobe", {0, 0.2, 0.125, 0.125})));
+  ASSERT_TRUE(programrun::waitFor(30, [&] { return device.played().size() > size_t(2 * 44100 / 2); }));
+
+  constexpr int kNotes = 6;
+  std::vector<size_t> sentAt;  // frames the device had got when the record went
+  for (int k = 0; k < kNotes; ++k) {
+    sentAt.push_back(fs::file_size(folder / "played.raw") / (2 * sizeof(float)));
+    ASSERT_TRUE(clients.send(fd, numberRecord("argprobe", {0, 0.05, 0.25 + 0.0625 * k, 0.0})));
+    programrun::sleepSeconds(0.15);
+  }
+  programrun::sleepSeconds(0.2);
+  server.signal(SIGTERM);
+  const Outcome ended = server.wait(60);
+  programrun::expectNoCrashOrHang(ended);
+  ASSERT_EQ(ended.exitStatus, 0) << ended.err;
+  EXPECT_TRUE(contains(ended.out, "vemora: played on \"default\" (ALSA), buffer " + std::to_string(buffer) + " frames"))
+      << ended.out;
+  EXPECT_TRUE(contains(ended.out, "; 0 underruns;")) << ended.out;
+  // The engine's own measure: how far ahead of the device the render was
+  // when each record arrived, at most a block and the device's buffer.
+  std::smatch measured;
+  ASSERT_TRUE(std::regex_search(ended.out, measured,
+                                std::regex("left the engine at most ([0-9.]+) ms after the record arrived "
+                                           "\\(([0-9]+) records; the bound: ([0-9.]+) ms")))
+      << ended.out;
+  const double engineMs = std::stod(measured[1]), boundMs = std::stod(measured[3]);
+  EXPECT_GE(std::stoi(measured[2]), kNotes);
+  EXPECT_LE(engineMs, boundMs) << ended.out;
+  // The device's buffer as asked, or as ALSA holds it (two periods).
+  EXPECT_LE(boundMs, 1000.0 * (kBlock + 2 * buffer) / 44100 + 0.05) << ended.out;
+
+  const std::vector<float> heard = device.played();
+  long worst = 0;
+  for (int k = 0; k < kNotes; ++k) {
+    const float value = 0.25f + 0.0625f * float(k);
+    size_t first = 0;
+    while (2 * first < heard.size() && heard[2 * first] != value) ++first;
+    ASSERT_LT(2 * first, heard.size()) << "note " << k << " never reached the device";
+    const long delay = long(first) - long(sentAt[size_t(k)]);
+    worst = std::max(worst, delay);
+    // Seen from the device's far side, the delay adds what the device
+    // holds itself: ALSA's periods, JACK's period of 256 frames, and the
+    // file PCM, which writes a period at a time.
+    EXPECT_GE(delay, 0) << "note " << k;
+    EXPECT_LE(delay, kBlock + 2 * buffer + 4 * std::max(buffer, 256)) << "note " << k;
+  }
+  std::cout << "buffer " << buffer << ": a record's note left the engine at most " << engineMs
+            << " ms after it arrived; it reached the far side of the device at most " << worst << " frames ("
+            << 1000.0 * double(worst) / 44100 << " ms) after the record was sent\n"
+            << ended.out;
+  RecordProperty("worst_delay_frames", int(worst));
+  // The session's file holds what the device played.
+  const Sound file = readSound(folder / "session.wav");
+  ASSERT_TRUE(file.opened);
+  EXPECT_GE(matchAt(heard, file.samples), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Buffers, LiveSessionTest, ::testing::Values(128, 256, 512));
 
 }  // namespace
