@@ -366,7 +366,9 @@ TEST_P(LiveSessionTest, NotesSentOverTcpReachTheDeviceWithinABlockAndTheBuffer) 
     // holds itself: ALSA's periods, JACK's period of 256 frames, and the
     // file PCM, which writes a period at a time.
     EXPECT_GE(delay, 0) << "note " << k;
-    if (underruns == 0) EXPECT_LE(delay, kBlock + 2 * buffer + 4 * std::max(buffer, 256)) << "note " << k;
+    if (underruns == 0) {
+      EXPECT_LE(delay, kBlock + 2 * buffer + 4 * std::max(buffer, 256)) << "note " << k;
+    }
   }
   std::cout << "buffer " << buffer << ": a record's note left the engine at most " << engineMs
             << " ms after it arrived; it reached the far side of the device at most " << worst << " frames ("
@@ -377,7 +379,9 @@ TEST_P(LiveSessionTest, NotesSentOverTcpReachTheDeviceWithinABlockAndTheBuffer) 
   // aside, when there were underruns).
   const Sound file = readSound(folder / "session.wav");
   ASSERT_TRUE(file.opened);
-  if (underruns == 0) EXPECT_GE(matchAt(heard, file.samples), 0);
+  if (underruns == 0) {
+    EXPECT_GE(matchAt(heard, file.samples), 0);
+  }
   if (underruns > 0) std::cout << underruns << " underruns on this machine at this buffer\n";
 }
 
