@@ -140,10 +140,12 @@ PlayReport playScore(Engine& engine, const LiveOptions& options, const std::stri
   streamSettings.channels = settings.channels;
   streamSettings.bufferFrames = options.bufferFrames;
   // How far the render runs ahead: a few device buffers, two blocks, and at
-  // least a tenth of a second, so that a block that renders slowly now and
-  // then is absorbed. A stop drops what waits in it.
+  // least half a second, so that a block that renders slowly now and then,
+  // or a busy machine that keeps the render thread waiting, is absorbed.
+  // Nothing waits on it: it fills in a moment when the score renders fast,
+  // and a stop drops what it holds.
   const int buffer = std::max(options.bufferFrames, 1);
-  const size_t lead = size_t(std::max({4 * buffer, 2 * settings.blockFrames + buffer, settings.sampleRate / 10}));
+  const size_t lead = size_t(std::max({4 * buffer, 2 * settings.blockFrames + buffer, settings.sampleRate / 2}));
   AudioRing ring(settings.channels, lead);
   AudioStream stream(system, streamSettings, ring);
 
