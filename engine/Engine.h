@@ -175,9 +175,8 @@ class Engine {
   int notesPlayed() const;
   int notesRefused() const;
 
-  struct Impl;
-
  private:
+  struct Impl;
   std::unique_ptr<Impl> impl;
 };
 
