@@ -18,6 +18,7 @@
 #include "Engine.h"
 #include "GenRoutines.h"
 #include "ScoreBudget.h"
+#include "ScorePitch.h"
 #include "SoundOutput.h"
 
 namespace vemora {
@@ -391,6 +392,27 @@ struct ScoreReader::Commands {
     });
   }
 
+  // A pitch conversion; upvalue 2 is its index among scorePitchFunctions().
+  static int pitch(lua_State* L) {
+    const ScorePitchFunction& function = scorePitchFunctions()[size_t(lua_tointeger(L, lua_upvalueindex(2)))];
+    return guarded(L, function.name, [L, &function] {
+      if (lua_gettop(L) != 1) throw ScoreError("give one argument, not " + std::to_string(lua_gettop(L)));
+      using Takes = ScorePitchFunction::Takes;
+      switch (function.takes) {
+        case Takes::PitchName:
+          lua_pushnumber(L, function(text(L, 1, "pitch name")));
+          break;
+        case Takes::MidiNote:
+          lua_pushnumber(L, function(number(L, 1, "MIDI note")));
+          break;
+        case Takes::Number:
+          lua_pushnumber(L, function(number(L, 1, "value")));
+          break;
+      }
+      return 1;
+    });
+  }
+
   static int callFunction(lua_State* L) {
     const char* name = lua_tostring(L, lua_upvalueindex(2));
     return guarded(L, name, [L, name] {
@@ -459,6 +481,12 @@ ScoreReader::ScoreReader(Engine& engine, ScoreLimits limits)
     lua_pushlightuserdata(L, this);
     lua_pushcclosure(L, command.func, 1);
     lua_setglobal(L, command.name);
+  }
+  for (size_t i = 0; i < scorePitchFunctions().size(); ++i) {
+    lua_pushlightuserdata(L, this);
+    lua_pushinteger(L, lua_Integer(i));
+    lua_pushcclosure(L, Commands::pitch, 2);
+    lua_setglobal(L, scorePitchFunctions()[i].name);
   }
 }
 
