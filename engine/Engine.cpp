@@ -143,6 +143,7 @@ void Engine::Impl::render(OutputSink& sink, const std::function<void(int64_t)>& 
 std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, std::vector<PField> pfields) {
   InstCreatorFunction factory = registry.instrument(name);
   if (!factory) throw ScoreError("no instrument named " + name + " has been loaded");
+  log.noteBegins();
   auto note = std::make_unique<RealtimeNote>();
   note->state.context = &noteContext;
   note->state.name = name;
@@ -221,6 +222,8 @@ void Engine::setOption(const std::string& text) {
 
 void Engine::setEchoMessages(bool echo) { impl->log.setEcho(echo); }
 void Engine::setScoreLocation(const std::string& where) { impl->log.setWhere(where); }
+void Engine::setAdvisoryEcho(AdvisoryEcho mode) { impl->log.setAdvisoryEcho(mode); }
+void Engine::printAdvisorySummary() { impl->log.printAdvisorySummary(); }
 const std::vector<Message>& Engine::messages() const { return impl->log.messages(); }
 void Engine::clearMessages() { impl->log.clear(); }
 
@@ -399,6 +402,7 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
   impl->activate();
   LegacyFunction fn = impl->registry.function(name);
   if (!fn) throw ScoreError("no function named " + name + " has been loaded");
+  impl->log.noteBegins();
   impl->log.holdLines();
   LegacyCall call = callLegacyFunction(impl->noteContext, name, fn, args, impl->origin());
   // A score function that refused has no value to give: the score stops

@@ -44,6 +44,11 @@ struct PField {
 
 enum class MessageKind { Refusal, Advice, Error, Info };
 
+// How advisories reach standard error: each as it comes; each distinct one
+// once, at the end, with the number of notes that gave it; or not at all.
+// Refusals and errors always come as they happen.
+enum class AdvisoryEcho { Each, Summarized, Silent };
+
 struct Message {
   MessageKind kind;
   std::string name;  // instrument or command
@@ -98,6 +103,8 @@ class Engine {
   // Messages: echoed on standard error unless turned off, always kept.
   void setEchoMessages(bool echo);
   void setScoreLocation(const std::string& where);  // prefixed to messages
+  void setAdvisoryEcho(AdvisoryEcho mode);          // default: Each
+  void printAdvisorySummary();                      // for AdvisoryEcho::Summarized
   const std::vector<Message>& messages() const;
   void clearMessages();
 

@@ -27,6 +27,10 @@ void appendToPrintBuffer(const std::string& line) {
 
 void MessageLog::report(MessageKind kind, const std::string& name, const std::string& text) {
   kept.push_back({kind, name, text, where});
+  if (kind == MessageKind::Advice && advisoryEcho != AdvisoryEcho::Each) {
+    if (advisoryEcho == AdvisoryEcho::Summarized) summarize(name, text);
+    return;
+  }
   // Names and texts may come from a score or a client: shown escaped, so a
   // message stays one line and cannot pass for another.
   std::string line = where.empty() ? "" : where + ": ";
@@ -37,6 +41,30 @@ void MessageLog::report(MessageKind kind, const std::string& name, const std::st
     heldLines.push_back({kind, line});
   else if (echo)
     std::fputs(line.c_str(), stderr);
+}
+
+void MessageLog::summarize(const std::string& name, const std::string& text) {
+  auto same = [&](const Advisory& a) { return a.name == name && a.text == text; };
+  auto it = std::find_if(advisories.begin(), advisories.end(), same);
+  if (it == advisories.end()) it = advisories.insert(advisories.end(), Advisory{name, text, where});
+  ++it->count;
+  if (it->lastSerial != noteSerial) ++it->notes;
+  it->lastSerial = noteSerial;
+}
+
+void MessageLog::printAdvisorySummary() {
+  for (const Advisory& a : advisories) {
+    std::string line = a.firstWhere.empty() ? "" : a.firstWhere + ": ";
+    if (!a.name.empty()) line += a.name + ": ";
+    line += a.text;
+    if (a.count > 1) {
+      line += " (" + std::to_string(a.notes) + (a.notes == 1 ? " note" : " notes");
+      if (a.count > a.notes) line += ", " + std::to_string(a.count) + " times";
+      line += a.firstWhere.empty() ? ")" : "; the first at this line)";
+    }
+    if (echo) std::fputs((printable(line) + "\n").c_str(), stderr);
+  }
+  advisories.clear();
 }
 
 void MessageLog::releaseLines(bool dropRefusals) {

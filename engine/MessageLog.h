@@ -15,6 +15,14 @@ class MessageLog {
  public:
   void report(MessageKind kind, const std::string& name, const std::string& text);
 
+  // How advisories reach standard error (they are kept in the list either way).
+  void setAdvisoryEcho(AdvisoryEcho mode) { advisoryEcho = mode; }
+  // A new note is being made: an advisory it gives counts one more note.
+  void noteBegins() { ++noteSerial; }
+  // With AdvisoryEcho::Summarized: one line for each distinct advisory held
+  // back, with the notes that gave it; then they are forgotten.
+  void printAdvisorySummary();
+
   // The score line messages are about from now on ("score.lua:12"), or empty.
   void setWhere(std::string place) { where = std::move(place); }
   void setEcho(bool on) { echo = on; }
@@ -34,6 +42,19 @@ class MessageLog {
   bool echo = true;
   bool holding = false;
   std::vector<std::pair<MessageKind, std::string>> heldLines;
+
+  struct Advisory {
+    std::string name;
+    std::string text;
+    std::string firstWhere;
+    long count = 0;
+    long notes = 0;
+    long lastSerial = -1;
+  };
+  void summarize(const std::string& name, const std::string& text);
+  AdvisoryEcho advisoryEcho = AdvisoryEcho::Each;
+  long noteSerial = 0;
+  std::vector<Advisory> advisories;  // in the order they first came
 };
 
 }  // namespace vemora

@@ -16,12 +16,12 @@ double same(double oct) { return oct; }
 double cpsmidi(unsigned char note) { return cpsoct(octmidi(note)); }
 
 constexpr ScorePitchFunction kFunctions[] = {
-    {"octpch", Takes::Number, octpch, nullptr, nullptr},   {"pchoct", Takes::Number, pchoct, nullptr, nullptr},
-    {"cpsoct", Takes::Number, cpsoct, nullptr, nullptr},   {"cpspch", Takes::Number, cpspch, nullptr, nullptr},
-    {"octcps", Takes::Number, octcps, nullptr, nullptr},   {"pchcps", Takes::Number, pchcps, nullptr, nullptr},
-    {"midipch", Takes::Number, midipch, nullptr, nullptr}, {"pchmidi", Takes::MidiNote, nullptr, pchmidi, nullptr},
+    {"octpch", Takes::Number, octpch, nullptr, nullptr},     {"pchoct", Takes::Number, pchoct, nullptr, nullptr},
+    {"cpsoct", Takes::Number, cpsoct, nullptr, nullptr},     {"cpspch", Takes::Number, cpspch, nullptr, nullptr},
+    {"octcps", Takes::Number, octcps, nullptr, nullptr},     {"pchcps", Takes::Number, pchcps, nullptr, nullptr},
+    {"midipch", Takes::Number, midipch, nullptr, nullptr},   {"pchmidi", Takes::MidiNote, nullptr, pchmidi, nullptr},
     {"octmidi", Takes::MidiNote, nullptr, octmidi, nullptr}, {"cpsmidi", Takes::MidiNote, nullptr, cpsmidi, nullptr},
-    {"octlet", Takes::PitchName, nullptr, nullptr, same},  {"pchlet", Takes::PitchName, nullptr, nullptr, pchoct},
+    {"octlet", Takes::PitchName, nullptr, nullptr, same},    {"pchlet", Takes::PitchName, nullptr, nullptr, pchoct},
     {"cpslet", Takes::PitchName, nullptr, nullptr, cpsoct},
 };
 

@@ -41,6 +41,7 @@ struct CommandLine {
   std::string sampleFormat;
   std::vector<std::string> pluginPaths;
   bool quiet = false;
+  bool verbose = false;
   std::string maxScoreSteps;  // empty or 0: no limit
   std::string maxMemory;      // empty: defaultMemoryLimit()
 };
@@ -214,6 +215,14 @@ int render(const CommandLine& options) {
   if (!options.output.empty()) vemora::outputFormatFor(options.output, options.sampleFormat);
 
   vemora::Engine engine;
+  engine.setAdvisoryEcho(options.verbose ? vemora::AdvisoryEcho::Each
+                         : options.quiet ? vemora::AdvisoryEcho::Silent
+                                         : vemora::AdvisoryEcho::Summarized);
+  // Whatever ends the run, the advisories held back are said before it ends.
+  struct SummaryAtEnd {
+    vemora::Engine& engine;
+    ~SummaryAtEnd() { engine.printAdvisorySummary(); }
+  } summaryAtEnd{engine};
   for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
   const size_t memoryLimit = memoryLimitFrom(options.maxMemory);
   engine.setMemoryLimit(memoryLimit);
@@ -223,6 +232,7 @@ int render(const CommandLine& options) {
   limits.memoryBytes = memoryLimit;
   vemora::ScoreReader reader(engine, limits);
   reader.run(options.score);
+  engine.printAdvisorySummary();  // the score's; the render's follow it
 
   if (engine.notesPlayed() == 0) {
     printError("the score played no notes; nothing written");
@@ -246,6 +256,7 @@ int render(const CommandLine& options) {
   if (gStopSignal != 0)
     printError(std::string(signalName(gStopSignal)) + " came as " + report.path +
                " was being finished; it was written in full");
+  engine.printAdvisorySummary();
   if (!options.quiet) printReport(report);
   // A float file keeps values beyond full scale, but not values that are no
   // number at all: the writer put 0 for NaN and full scale for infinity.
@@ -402,7 +413,12 @@ int execute(int argc, char** argv) {
                  "Folder searched for plug-ins before the others (repeatable)")
       ->allow_extra_args(false)  // one folder per --plugin-path, never the score
       ->type_name("DIR");
-  app.add_flag("-q,--quiet", options.quiet, "Print no progress line and no closing report");
+  app.add_flag("-q,--quiet", options.quiet,
+               "Print no progress line, no closing report and no advisories (refusals and errors still show)");
+  app.add_flag("-v,--verbose", options.verbose,
+               "Print every advisory as it comes (by default each distinct one is printed once, at the end, "
+               "with the number of notes that gave it)")
+      ->excludes("--quiet");
   app.add_option("--max-score-steps", options.maxScoreSteps,
                  "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table "
                  "entry filled or a sample a legacy note writes count one each; 0, the default: no limit); "

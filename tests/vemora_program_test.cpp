@@ -32,6 +32,12 @@ std::string readFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
 // Bits per sample, from a WAV file's fmt chunk.
@@ -116,6 +122,27 @@ TEST_F(VemoraProgramTest, RefusedNoteStillWritesTheFileAndExitsWithTwo) {
   EXPECT_EQ(outcome.err, "score.lua:4: PAN: You asked for channel 2 of a 1-channel file.\n");
   EXPECT_TRUE(fs::is_regular_file(work / "score.wav"));
   EXPECT_NE(outcome.out.find("1 played, 1 refused"), std::string::npos) << outcome.out;
+}
+
+// Fifty notes that each give the same advisory, and one refused note: the
+// advisory is said once with its count, every one with --verbose, none with
+// --quiet; the refusal always.
+TEST_F(VemoraProgramTest, AdvisoriesAreSaidOnceWithTheirCountUnlessVerbose) {
+  writeScore(std::string(kVoice) +
+             "load('SCULPT')\ngen(2, 10, 1024, 1)\ngen(3, 2, 2, 440, 550)\ngen(4, 2, 2, -6, -6)\n"
+             "for i = 0, 49 do SCULPT(i * 0.01, 0.01, 0.1, 2, 0.5) end\n"
+             "PAN(0.5, 0, 0.5, 1, 2, 0, 0.5)\n");
+  const std::string advisory = "score.lua:7: SCULPT: Setting phrase curve to all 1's.";
+  const std::string refusal = "score.lua:8: PAN: You asked for channel 2 of a 1-channel file.\n";
+  Outcome outcome = run("score.lua");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err, refusal + advisory + " (50 notes; the first at this line)\n");
+  outcome = run("--verbose score.lua");
+  EXPECT_EQ(countOf(outcome.err, advisory + "\n"), 50u) << outcome.err;
+  EXPECT_TRUE(outcome.err.ends_with(refusal)) << outcome.err;
+  outcome = run("--quiet score.lua");
+  EXPECT_EQ(outcome.err, refusal);
+  EXPECT_EQ(outcome.status, 2);
 }
 
 TEST_F(VemoraProgramTest, SameScoreRendersToIdenticalFiles) {
