@@ -394,6 +394,7 @@ bool Engine::playNote(const std::string& name, std::vector<PField> pfields) {
     return false;
   }
   ++impl->tally.played;
+  if (note->frames() == 0) ++impl->tally.ofNoLength;
   impl->theRenderer().add(std::move(note));
   return true;
 }
@@ -425,6 +426,7 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
     ++impl->tally.refused;
   } else if (call.placedOutput) {
     ++impl->tally.played;
+    if (call.note.frames.empty()) ++impl->tally.ofNoLength;
     impl->legacySamplesWritten += int64_t(call.note.frames.size());
     impl->theRenderer().add(std::move(call.note));
   }
@@ -472,6 +474,7 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
   report.sampleRate = impl->settings.sampleRate;
   report.notesPlayed = impl->tally.played;
   report.notesRefused = impl->tally.refused;
+  report.notesOfNoLength = impl->tally.ofNoLength;
   report.inputsChanged = impl->inputsChanged;
   return report;
 }

@@ -77,6 +77,7 @@ struct RenderReport {
   bool integerFormat = false;
   int notesPlayed = 0;
   int notesRefused = 0;
+  int notesOfNoLength = 0;     // played, but of no length: they wrote no frames
   int inputsChanged = 0;       // inputs found changed or cut shorter while read
   double renderSeconds = 0.0;  // wall time of the render
 };

@@ -134,6 +134,7 @@ struct RealtimeNote {
 struct NoteTally {
   int played = 0;
   int refused = 0;
+  int ofNoLength = 0;  // played, but with no frames to write
   void dropped() {
     --played;
     ++refused;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <csignal>
@@ -47,6 +48,8 @@ struct CommandLine {
 };
 
 void printError(const std::string& text) { std::fprintf(stderr, "vemora: %s\n", vemora::printable(text).c_str()); }
+
+void printWarning(const std::string& text) { printError("warning: " + text); }
 
 // A stop asked for while a file renders. The handler only notes the signal;
 // the render looks after every block and gives up, and giving up removes
@@ -135,6 +138,30 @@ void printReport(const vemora::RenderReport& report) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout))
     std::fprintf(stderr, "vemora: the report could not be written to standard output: %s; %s was written\n",
                  std::strerror(errno), vemora::printable(report.path).c_str());
+}
+
+// What a user would not notice in the closing report: a channel that stayed
+// silent, notes that wrote nothing, samples clipped or beyond full scale.
+// Returns true when the file is not what the score asked for (clipped).
+bool warnAbout(const vemora::RenderReport& report) {
+  const std::string file = report.path + ": ";
+  for (size_t c = 0; c < report.peaks.size(); ++c)
+    if (!(report.peaks[c] > 0.0f)) printWarning(file + "channel " + std::to_string(c) + " stayed silent (peak -inf)");
+  if (report.notesOfNoLength > 0)
+    printWarning(file + std::to_string(report.notesOfNoLength) +
+                 (report.notesOfNoLength == 1 ? " note was" : " notes were") +
+                 " of no length and wrote no frames (a duration of 0, or too few pfields?)");
+  const float peak = report.peaks.empty() ? 0.0f : *std::max_element(report.peaks.begin(), report.peaks.end());
+  if (report.integerFormat && report.clippedSamples > 0) {
+    printWarning(file + std::to_string(report.clippedSamples) +
+                 " samples passed full scale and were clipped (lower the levels, or write float)");
+    return true;
+  }
+  // An infinite sample was reported already, and written as full scale.
+  if (!report.integerFormat && peak > 1.0f && std::isfinite(peak))
+    printWarning(file + "the peak passes full scale (" + dbfs(peak) +
+                 " dBFS); it is kept in this float file, but would clip when converted to 16 or 24 bits");
+  return false;
 }
 
 // A line on standard error, redrawn in place while the render runs. Only on
@@ -265,7 +292,8 @@ int render(const CommandLine& options) {
                " samples were NaN or infinite; they were written as 0 (NaN) or full scale (infinite)");
   if (report.inputsChanged > 0)
     printError(report.path + " was written, but an input changed while it was read (see above)");
-  return report.notesRefused > 0 || report.inputsChanged > 0 ? kSomeRefused : kSuccess;
+  const bool clipped = warnAbout(report);
+  return report.notesRefused > 0 || report.inputsChanged > 0 || clipped ? kSomeRefused : kSuccess;
 }
 
 bool isSocketMode(int argc, char** argv) {

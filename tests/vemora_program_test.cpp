@@ -38,6 +38,8 @@ size_t countOf(const std::string& text, const std::string& part) {
   return n;
 }
 
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
 // Bits per sample, from a WAV file's fmt chunk.
@@ -130,7 +132,7 @@ TEST_F(VemoraProgramTest, RefusedNoteStillWritesTheFileAndExitsWithTwo) {
 TEST_F(VemoraProgramTest, AdvisoriesAreSaidOnceWithTheirCountUnlessVerbose) {
   writeScore(std::string(kVoice) +
              "load('SCULPT')\ngen(2, 10, 1024, 1)\ngen(3, 2, 2, 440, 550)\ngen(4, 2, 2, -6, -6)\n"
-             "for i = 0, 49 do SCULPT(i * 0.01, 0.01, 0.1, 2, 0.5) end\n"
+             "for i = 0, 49 do SCULPT(i * 0.01, 0.01, 0.001, 2, 0.5) end\n"
              "PAN(0.5, 0, 0.5, 1, 2, 0, 0.5)\n");
   const std::string advisory = "score.lua:7: SCULPT: Setting phrase curve to all 1's.";
   const std::string refusal = "score.lua:8: PAN: You asked for channel 2 of a 1-channel file.\n";
@@ -143,6 +145,25 @@ TEST_F(VemoraProgramTest, AdvisoriesAreSaidOnceWithTheirCountUnlessVerbose) {
   outcome = run("--quiet score.lua");
   EXPECT_EQ(outcome.err, refusal);
   EXPECT_EQ(outcome.status, 2);
+}
+
+// What the closing report alone would hide is said on standard error: a
+// silent channel, a note of no length, a peak past full scale. Clipping in a
+// 16-bit file means the file is not what was asked: exit status 2.
+TEST_F(VemoraProgramTest, WarnsOfSilenceEmptyNotesAndClipping) {
+  writeScore(std::string(kVoice) + "PAN(0, 0, 0.5, 4, 0, 0, 1)\nPAN(0.2, 0, 0, 1, 0, 0, 1)\n");
+  const std::string silent = "vemora: warning: out.wav: channel 1 stayed silent (peak -inf)\n";
+  const std::string empty =
+      "vemora: warning: out.wav: 1 note was of no length and wrote no frames (a duration of 0, or too few pfields?)\n";
+  Outcome outcome = run("--quiet --sample-format 16 -o out.wav score.lua");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_TRUE(startsWith(outcome.err, silent + empty + "vemora: warning: out.wav: ")) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, " samples passed full scale and were clipped")) << outcome.err;
+  outcome = run("--quiet -o out.wav score.lua");
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.err, silent + empty +
+                             "vemora: warning: out.wav: the peak passes full scale (6.0 dBFS); it is kept in this "
+                             "float file, but would clip when converted to 16 or 24 bits\n");
 }
 
 TEST_F(VemoraProgramTest, SameScoreRendersToIdenticalFiles) {
