@@ -123,6 +123,23 @@ void Engine::Impl::applySettings() {
   srrand(settings.seed);
 }
 
+namespace {
+
+// drand48, the score functions' generator (scoremath's), from the seed: seed
+// 0 is the state the C library gives it before anything seeds it (all
+// zeros), so a score that sets no seed draws what it always drew; seed N
+// starts it from srand48(N).
+void seedScoreFunctions(unsigned seed) {
+  if (seed == 0) {
+    unsigned short unseeded[3] = {0, 0, 0};
+    seed48(unseeded);
+  } else {
+    srand48(long(seed));
+  }
+}
+
+}  // namespace
+
 void Engine::Impl::activate() {
   usePluginHost(&host);
   Instrument::SR = float(settings.sampleRate);
@@ -179,6 +196,7 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
 Engine::Engine(EngineSettings settings) : impl(std::make_unique<Impl>()) {
   impl->settings = settings;
   impl->applySettings();
+  seedScoreFunctions(settings.seed);
 }
 
 Engine::~Engine() {
@@ -218,6 +236,7 @@ void Engine::setOption(const std::string& text) {
   }
   impl->settings = next;
   impl->applySettings();
+  if (key == "seed") seedScoreFunctions(next.seed);
 }
 
 void Engine::setEchoMessages(bool echo) { impl->log.setEcho(echo); }
