@@ -317,6 +317,29 @@ TEST_F(SocketSafety, PathsOutsideTheServedFolderAreRefused) {
   EXPECT_TRUE(fs::is_symlink(served / "link.wav"));
 }
 
+// The start line the client library runs through a shell gives the socket
+// number as -o N: it serves as -s N does.
+TEST_F(SocketSafety, ShellStartLineWithMinusOServes) {
+  Process::Options o;
+  o.args = {kVemora, "-i", "-n", "-c", "-o", std::to_string(kSocketNumber)};
+  o.folder = root;
+  o.logs = root / "server";
+  Process process(o);
+  ASSERT_TRUE(waitFor(kLimit, [&] { return contains(process.out(), "serving score records") || process.exited(); }))
+      << process.err();
+  EXPECT_TRUE(contains(process.out(), "port " + std::to_string(SCOREWIRE_BASE_PORT + kSocketNumber))) << process.out();
+  LoopbackClients clients(SCOREWIRE_BASE_PORT + kSocketNumber);
+  const int fd = clients.connect();
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(sendAll(fd, numbers("ping", {})));
+  EXPECT_TRUE(waitFor(kLimit, [&] { return contains(process.err(), "unknown command \"ping\""); })) << process.err();
+  clients.hangUp(fd);
+  process.signal(SIGTERM);
+  const Outcome outcome = process.wait(kLimit);
+  EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "vemora: no note was played; nothing written\n")) << outcome.err;
+}
+
 // --root serves another folder than the current one: records' relative
 // paths resolve there, and the operator's own --output stays where it was.
 TEST_F(SocketSafety, RootOptionChoosesTheServedFolder) {
