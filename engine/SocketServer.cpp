@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <map>
 #include <memory>
 #include <vector>
@@ -229,12 +228,9 @@ struct SocketServer::Impl {
     std::vector<double> p(size_t(record.n_args));
     if (!p.empty()) std::memcpy(p.data(), &record.data, sizeof(double) * p.size());  // data() may be null
     if (name == "gen") {
-      if (p.size() < 3) throw ScoreError("gen: give the slot, the routine number and the size");
-      for (size_t i = 0; i < 3; ++i)
-        if (!std::isfinite(p[i]) || std::fabs(p[i]) > double(std::numeric_limits<int>::max()) ||
-            p[i] != std::trunc(p[i]))
-          throw ScoreError("gen: the slot, routine number and size must be whole numbers");
-      engine.makeTable(int(p[0]), int(p[1]), static_cast<long long>(p[2]), std::vector<double>(p.begin() + 3, p.end()));
+      std::vector<Number> numbers;
+      for (const double value : p) numbers.push_back(Number::of(value));
+      commands.gen(GenCommand::from(numbers));
     } else if (engine.hasInstrument(name) || engine.hasFunction(name)) {
       if (!streaming()) startStream();
       if (engine.hasInstrument(name))
