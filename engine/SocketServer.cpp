@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -107,7 +108,7 @@ struct SocketServer::Impl {
   int wakePipe[2] = {-1, -1};
   int boundPort = 0;
   int nextConnection = 1;
-  int handled = 0;
+  std::atomic<int> handled{0};  // read by other threads (recordsHandled)
   std::vector<Connection> connections;
   std::map<int, Connection> socketless;
 
@@ -418,8 +419,8 @@ struct SocketServer::Impl {
         const std::string clippedText =
             integerOutput && clipped > 0 ? ", " + std::to_string(clipped) + " samples clipped" : "";
         std::printf("vemora: wrote %s (%.3f s, %d records, %d notes played, %d refused%s)\n",
-                    printable(writer->path()).c_str(), seconds, handled, engine.notesPlayed(), engine.notesRefused(),
-                    clippedText.c_str());
+                    printable(writer->path()).c_str(), seconds, handled.load(), engine.notesPlayed(),
+                    engine.notesRefused(), clippedText.c_str());
         std::fflush(stdout);
         // A float file keeps overs but not values that are no number: the
         // writer put 0 for NaN and full scale for infinity.
