@@ -11,10 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cerrno>
 #include <exception>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -36,15 +39,39 @@ constexpr int kNothingWritten = 1;
 // Also a render whose inputs changed under it: it ran, but is not what was asked.
 constexpr int kSomeRefused = 2;
 
+// What the command line says, in either mode: a render (a score to a file)
+// or socket mode (-i). Values stay text until the mode's checks read them,
+// so that each refusal names its option in the program's own words.
+// An option's value as given; given empty is not the same as not given.
+struct Given {
+  std::string text;
+  bool given = false;
+};
+
 struct CommandLine {
-  std::string score;
+  bool socketMode = false;
+  // Both modes.
   std::string output;
-  std::string sampleFormat;
   std::vector<std::string> pluginPaths;
+  Given maxMemory;  // not given: defaultMemoryLimit()
+  // A render.
+  std::string score;
+  std::string sampleFormat;
   bool quiet = false;
   bool verbose = false;
   std::string maxScoreSteps;  // empty or 0: no limit
-  std::string maxMemory;      // empty: defaultMemoryLimit()
+  // Socket mode.
+  Given socketNumber;
+  std::string root;
+  Given maxSessionSeconds;
+  Given maxRate;
+  Given maxChannels;
+  std::string log;  // "&>LOG", or empty
+};
+
+// Values on the command line that do not fit their option.
+struct BadOption : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
 void printError(const std::string& text) { std::fprintf(stderr, "vemora: %s\n", vemora::printable(text).c_str()); }
@@ -197,16 +224,18 @@ long long stepLimitFrom(const std::string& text) {
   errno = 0;
   const long long steps = std::strtoll(text.c_str(), &end, 10);
   if (*end != '\0' || errno == ERANGE || steps < 0 || !std::isdigit(static_cast<unsigned char>(text[0])))
-    throw vemora::ScoreError("--max-score-steps: \"" + text + "\" is not a whole number from 0 to " +
-                             std::to_string(std::numeric_limits<long long>::max()));
+    throw BadOption("--max-score-steps: \"" + text + "\" is not a whole number from 0 to " +
+                    std::to_string(std::numeric_limits<long long>::max()));
   return steps;
 }
 
-size_t memoryLimitFrom(const std::string& text) {
-  if (text.empty()) return vemora::defaultMemoryLimit();
-  const size_t bytes = vemora::parseMemorySize(text);
+// Given empty, --max-memory is refused rather than taken as the default.
+size_t memoryLimitFrom(const CommandLine& options) {
+  if (!options.maxMemory.given) return vemora::defaultMemoryLimit();
+  const size_t bytes = vemora::parseMemorySize(options.maxMemory.text);
   if (bytes == 0)
-    throw vemora::ScoreError("--max-memory: \"" + text + "\" is not a size (give bytes, or a number with K, M or G)");
+    throw BadOption("--max-memory: \"" + options.maxMemory.text +
+                    "\" is not a size (give bytes, or a number with K, M or G)");
   return bytes;
 }
 
@@ -251,7 +280,7 @@ int render(const CommandLine& options) {
     ~SummaryAtEnd() { engine.printAdvisorySummary(); }
   } summaryAtEnd{engine};
   for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
-  const size_t memoryLimit = memoryLimitFrom(options.maxMemory);
+  const size_t memoryLimit = memoryLimitFrom(options);
   engine.setMemoryLimit(memoryLimit);
 
   vemora::ScoreLimits limits;
@@ -296,6 +325,9 @@ int render(const CommandLine& options) {
   return report.notesRefused > 0 || report.inputsChanged > 0 || clipped ? kSomeRefused : kSuccess;
 }
 
+// -i anywhere on the line chooses socket mode before the line is parsed:
+// -o names the output file of a render but the socket number in socket
+// mode (the start line the client library sends is vemora -i -n -c -o N).
 bool isSocketMode(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (std::string(argv[i]) == "-i") return true;
@@ -306,102 +338,168 @@ constexpr const char* kSocketUsage =
     "vemora -i -n -s N [--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
     "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR]";
 
+// An option whose value is checked after the parse.
+CLI::Option* addGiven(CLI::App& app, const std::string& name, Given& value, const std::string& description) {
+  return app.add_option(name, value.text, description)->each([&value](const std::string&) { value.given = true; });
+}
+
+// The help's usage line names both modes (CLI11 alone would show
+// "vemora [OPTIONS]", the score being in the render's group).
+class BothUsages : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return "Usage: vemora [OPTIONS] score.lua\n       vemora -i -n -s N [OPTIONS]\n";
+  }
+};
+
+// The one definition of the command line. The options both modes take
+// belong to the program; each mode's own are in its group. The help shows
+// both groups, but only the chosen mode's is parsed: an option of the
+// other mode is an unknown argument.
+void defineCommandLine(CLI::App& app, CommandLine& options) {
+  app.description(
+      "Renders a score (a Lua script) to a sound file, or serves score records over TCP (socket mode, -i).");
+  app.formatter(std::make_shared<BothUsages>());
+  app.set_version_flag("--version", "vemora " VEMORA_VERSION);
+  app.add_option("--plugin-path", options.pluginPaths, "Folder searched for plug-ins before the others (repeatable)")
+      ->allow_extra_args(false)  // one folder per --plugin-path, never the score
+      ->type_name("DIR");
+  addGiven(app, "--max-memory", options.maxMemory,
+           "Memory that tables, inputs and legacy notes may take in all (bytes, or a number with K, M or G; "
+           "default half the machine's memory); asking for more is an error naming the score line or the record")
+      ->type_name("SIZE");
+
+  CLI::Option_group* render =
+      app.add_option_group("Render", "Renders the score to a sound file: vemora [OPTIONS] score.lua");
+  render->add_option("score", options.score, "The score to render, a Lua file")->required()->type_name("FILE");
+  render
+      ->add_option("-o,--output", options.output,
+                   "Sound file to write (.wav .aif .aiff .flac); overrides the score's rtoutput")
+      ->type_name("FILE");
+  render
+      ->add_option("--sample-format", options.sampleFormat, "Sample format of the file; overrides the score's rtoutput")
+      ->check(CLI::IsMember({"16", "24", "float"}))
+      ->type_name("FORMAT");
+  render->add_flag("-q,--quiet", options.quiet,
+                   "Print no progress line, no closing report and no advisories (refusals and errors still show)");
+  render
+      ->add_flag("-v,--verbose", options.verbose,
+                 "Print every advisory as it comes (by default each distinct one is printed once, at the end, "
+                 "with the number of notes that gave it)")
+      ->excludes("--quiet");
+  render
+      ->add_option("--max-score-steps", options.maxScoreSteps,
+                   "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table "
+                   "entry filled or a sample a legacy note writes count one each; 0, the default: no limit); "
+                   "the score may set a lower one with set_option(\"max_score_steps=N\")")
+      ->type_name("N");
+
+  CLI::Option_group* socket = app.add_option_group(
+      "Socket mode", std::string(kSocketUsage) +
+                         "\nServes score records on TCP 127.0.0.1 port 1102+N (see vemora-send) until SIGTERM or "
+                         "SIGINT, which finish the file. Records reach files only inside the served folder.");
+  socket->add_flag("-i")->description("Socket mode: serve score records instead of rendering a score");
+  socket->add_flag("-n,-c")->description("Accepted as they are (the engine always writes a file)");
+  addGiven(*socket, "-s,-o", options.socketNumber,
+           "Socket number, 0 to 64000: the port is 1102+N (the client library's start line gives -o N)")
+      ->type_name("N");
+  socket
+      ->add_option("--output", options.output,
+                   "The session's file until an rtoutput record names another (default vemora-socket-N.wav); "
+                   "resolves against the current folder, not confined to the served one")
+      ->type_name("FILE");
+  socket->add_option("--root", options.root, "Folder served (default the current folder)")->type_name("DIR");
+  addGiven(*socket, "--max-session-seconds", options.maxSessionSeconds,
+           "Output a session may write, a positive number of seconds (default 21600); reaching it finishes "
+           "the file")
+      ->type_name("S");
+  addGiven(*socket, "--max-rate", options.maxRate,
+           "Highest sampling rate set_option records may set, 1000 to 768000 (default 192000)")
+      ->type_name("HZ");
+  addGiven(*socket, "--max-channels", options.maxChannels,
+           "Most channels set_option records may set, 1 to 64 (default 8)")
+      ->type_name("N");
+  socket
+      ->add_option("&>LOG", options.log,
+                   "Sends the program's output and messages to LOG, as a shell would (the client library "
+                   "passes it when it starts the program without a shell)")
+      ->type_name("");
+
+  render->disabled(options.socketMode);
+  socket->disabled(!options.socketMode);
+}
+
 // A whole number from low to high, or nothing.
-std::optional<long> wholeNumber(const char* text, long low, long high) {
+std::optional<long> wholeNumber(const std::string& text, long low, long high) {
   char* end = nullptr;
   errno = 0;
-  const long number = std::strtol(text, &end, 10);
-  if (*text == '\0' || *end != '\0' || errno == ERANGE || number < low || number > high) return std::nullopt;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || number < low || number > high) return std::nullopt;
   return number;
 }
 
-// vemora -i -n -s N [&>LOG]  or  vemora -i -n -c -o N: serve score records
-// on TCP port 1102 + N. -n (no audio device: the engine always writes a
-// file) and -c are accepted as they are. An argument "&>LOG" comes from a
-// start without a shell: it asks for what a shell would have done, so the
-// program's output and messages go to LOG.
-//
-// Any local process can connect, so the files records name are kept inside
-// the folder served (the current one, or --root DIR), and the session's
-// length, rate and channels have ceilings the operator may move.
-int serveSocket(int argc, char** argv) {
+// The settings socket mode serves with, from its options. The operator's
+// own --output is not confined and resolves against the current folder,
+// wherever --root points; records' paths resolve against the root.
+vemora::ServerSettings serverSettingsFrom(const CommandLine& options) {
   vemora::ServerSettings settings;
-  std::vector<std::string> pluginPaths;
-  std::string root;
-  std::string maxMemory;
-  bool haveNumber = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "-i" || arg == "-n" || arg == "-c") continue;
-    if ((arg == "-s" || arg == "-o") && hasValue) {
-      char* end = nullptr;
-      const long number = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || number < 0 || number > 64000) {
-        printError(std::string("\"") + argv[i] + "\" is not a socket number");
-        return kNothingWritten;
-      }
-      settings.socketNumber = int(number);
-      haveNumber = true;
-    } else if (arg == "--output" && hasValue) {
-      settings.defaultOutput = argv[++i];
-    } else if (arg == "--root" && hasValue) {
-      root = argv[++i];
-    } else if (arg == "--max-session-seconds" && hasValue) {
-      char* end = nullptr;
-      const double seconds = std::strtod(argv[++i], &end);
-      // Up to about 30 years, which keeps the count of frames well inside 64 bits.
-      if (end == argv[i] || *end != '\0' || !(seconds > 0.0) || seconds > 1e9) {
-        printError(std::string("--max-session-seconds: \"") + argv[i] + "\" is not a positive number of seconds");
-        return kNothingWritten;
-      }
-      settings.maxSessionSeconds = seconds;
-    } else if (arg == "--max-rate" && hasValue) {
-      const auto rate = wholeNumber(argv[++i], 1000, 768000);
-      if (!rate) {
-        printError(std::string("--max-rate: \"") + argv[i] + "\" is not a whole number from 1000 to 768000");
-        return kNothingWritten;
-      }
-      settings.maxSampleRate = int(*rate);
-    } else if (arg == "--max-channels" && hasValue) {
-      const auto channels = wholeNumber(argv[++i], 1, 64);
-      if (!channels) {
-        printError(std::string("--max-channels: \"") + argv[i] + "\" is not a whole number from 1 to 64");
-        return kNothingWritten;
-      }
-      settings.maxChannels = int(*channels);
-    } else if (arg == "--plugin-path" && hasValue) {
-      pluginPaths.push_back(argv[++i]);
-    } else if (arg == "--max-memory" && hasValue) {
-      maxMemory = argv[++i];
-      if (maxMemory.empty()) maxMemory = "none";  // refused below, not taken as the default
-    } else if (arg.rfind("&>", 0) == 0 && arg.size() > 2) {
-      const std::string log = arg.substr(2);
-      if (!std::freopen(log.c_str(), "a", stdout) || !std::freopen(log.c_str(), "a", stderr)) return kNothingWritten;
-      setvbuf(stdout, nullptr, _IOLBF, 0);
-    } else {
-      printError("socket mode: unknown argument \"" + arg + "\" (" + kSocketUsage + ")");
-      return kNothingWritten;
-    }
+  if (!options.socketNumber.given) throw BadOption(std::string("socket mode needs a socket number: ") + kSocketUsage);
+  const auto number = wholeNumber(options.socketNumber.text, 0, 64000);
+  if (!number) throw BadOption("\"" + options.socketNumber.text + "\" is not a socket number");
+  settings.socketNumber = int(*number);
+  if (options.maxSessionSeconds.given) {
+    const std::string& text = options.maxSessionSeconds.text;
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    // Up to about 30 years, which keeps the count of frames well inside 64 bits.
+    if (end == text.c_str() || *end != '\0' || !(seconds > 0.0) || seconds > 1e9)
+      throw BadOption("--max-session-seconds: \"" + text + "\" is not a positive number of seconds");
+    settings.maxSessionSeconds = seconds;
   }
-  if (!haveNumber) {
-    printError(std::string("socket mode needs a socket number: ") + kSocketUsage);
-    return kNothingWritten;
+  if (options.maxRate.given) {
+    const auto rate = wholeNumber(options.maxRate.text, 1000, 768000);
+    if (!rate)
+      throw BadOption("--max-rate: \"" + options.maxRate.text + "\" is not a whole number from 1000 to 768000");
+    settings.maxSampleRate = int(*rate);
   }
-  if (settings.defaultOutput.empty())
-    settings.defaultOutput = "vemora-socket-" + std::to_string(settings.socketNumber) + ".wav";
+  if (options.maxChannels.given) {
+    const auto channels = wholeNumber(options.maxChannels.text, 1, 64);
+    if (!channels)
+      throw BadOption("--max-channels: \"" + options.maxChannels.text + "\" is not a whole number from 1 to 64");
+    settings.maxChannels = int(*channels);
+  }
   const std::filesystem::path here = std::filesystem::current_path();
-  // The operator's own --output is not confined and resolves against the
-  // current folder, wherever --root points; records' paths resolve
-  // against the root.
-  settings.defaultOutput = (here / settings.defaultOutput).string();
-  settings.baseFolder = root.empty() ? here.string() : (here / root).string();
+  const std::string output =
+      options.output.empty() ? "vemora-socket-" + std::to_string(settings.socketNumber) + ".wav" : options.output;
+  settings.defaultOutput = (here / output).string();
+  settings.baseFolder = options.root.empty() ? here.string() : (here / options.root).string();
   settings.rootFolder = settings.baseFolder;
+  return settings;
+}
+
+// "&>LOG" comes from a start without a shell: it asks for what a shell
+// would have done, so the program's output and messages go to LOG.
+bool sendOutputTo(const std::string& log) {
+  if (log.size() <= 2 || log.rfind("&>", 0) != 0)
+    throw BadOption("socket mode: unknown argument \"" + log + "\" (" + kSocketUsage + ")");
+  const std::string path = log.substr(2);
+  if (!std::freopen(path.c_str(), "a", stdout) || !std::freopen(path.c_str(), "a", stderr)) return false;
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  return true;
+}
+
+// Socket mode: serves score records on TCP port 1102 + N until SIGTERM or
+// SIGINT. Any local process can connect, so the files records name are
+// kept inside the folder served (the current one, or --root DIR), and the
+// session's length, rate and channels have ceilings the operator may move.
+int serveSocket(const CommandLine& options) {
+  if (!options.log.empty() && !sendOutputTo(options.log)) return kNothingWritten;
+  const vemora::ServerSettings settings = serverSettingsFrom(options);
   vemora::Engine engine;
-  for (const std::string& folder : pluginPaths) engine.addPluginPath(folder);
+  for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
   // What clients ask for (tables, inputs, legacy notes) draws from one
   // budget, so that no client can make the server take the machine.
-  engine.setMemoryLimit(memoryLimitFrom(maxMemory));
+  engine.setMemoryLimit(memoryLimitFrom(options));
   vemora::SocketServer server(engine, settings);
   server.listen();
   std::printf("vemora: serving score records on 127.0.0.1 port %d\n", server.port());
@@ -416,47 +514,10 @@ int execute(int argc, char** argv) {
   // A reader of standard output that went away (| head -1) must not end a
   // render: the failed write is reported instead.
   std::signal(SIGPIPE, SIG_IGN);
-  if (isSocketMode(argc, argv)) {
-    try {
-      return serveSocket(argc, argv);
-    } catch (const std::exception& e) {
-      printError(e.what());
-      return kNothingWritten;
-    }
-  }
   CommandLine options;
-  CLI::App app{"Renders a score (a Lua script) to a sound file.", "vemora"};
-  app.footer(std::string("Socket mode: ") + kSocketUsage +
-             "\nserves score records on TCP 127.0.0.1 port 1102+N (see vemora-send); records reach files only\n"
-             "inside the current folder (or --root DIR); SIGTERM or SIGINT finishes the file.");
-  app.set_version_flag("--version", "vemora " VEMORA_VERSION);
-  app.add_option("score", options.score, "The score to render, a Lua file")->required()->type_name("FILE");
-  app.add_option("-o,--output", options.output,
-                 "Sound file to write (.wav .aif .aiff .flac); overrides the score's rtoutput")
-      ->type_name("FILE");
-  app.add_option("--sample-format", options.sampleFormat, "Sample format of the file; overrides the score's rtoutput")
-      ->check(CLI::IsMember({"16", "24", "float"}))
-      ->type_name("FORMAT");
-  app.add_option("--plugin-path", options.pluginPaths,
-                 "Folder searched for plug-ins before the others (repeatable)")
-      ->allow_extra_args(false)  // one folder per --plugin-path, never the score
-      ->type_name("DIR");
-  app.add_flag("-q,--quiet", options.quiet,
-               "Print no progress line, no closing report and no advisories (refusals and errors still show)");
-  app.add_flag("-v,--verbose", options.verbose,
-               "Print every advisory as it comes (by default each distinct one is printed once, at the end, "
-               "with the number of notes that gave it)")
-      ->excludes("--quiet");
-  app.add_option("--max-score-steps", options.maxScoreSteps,
-                 "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table "
-                 "entry filled or a sample a legacy note writes count one each; 0, the default: no limit); "
-                 "the score may set a lower one with set_option(\"max_score_steps=N\")")
-      ->type_name("N");
-  app.add_option("--max-memory", options.maxMemory,
-                 "Memory that tables, inputs and legacy notes may take in all (bytes, or a number with K, M "
-                 "or G; default half the machine's memory); asking for more is an error naming the line")
-      ->type_name("SIZE");
-
+  options.socketMode = isSocketMode(argc, argv);
+  CLI::App app{"", "vemora"};
+  defineCommandLine(app, options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -470,7 +531,7 @@ int execute(int argc, char** argv) {
   }
 
   try {
-    return render(options);
+    return options.socketMode ? serveSocket(options) : render(options);
   } catch (const Interrupted& stop) {
     printError(std::string("interrupted by ") + signalName(stop.signal) +
                "; the render was stopped and nothing written");

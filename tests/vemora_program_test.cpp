@@ -211,9 +211,30 @@ TEST_F(VemoraProgramTest, HelpAndVersionExitWithZero) {
   for (const char* option : {"--output", "--quiet", "--plugin-path", "--sample-format", "--version"}) {
     EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
   }
+  // Socket mode's options are in the same help.
+  for (const char* option : {"vemora -i -n -s N", "-s,-o N", "-n,-c", "--root", "--max-session-seconds", "--max-rate",
+                             "--max-channels", "--max-memory", "&>LOG"}) {
+    EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
+  }
   outcome = run("--version");
   EXPECT_EQ(outcome.status, 0);
   EXPECT_TRUE(startsWith(outcome.out, "vemora ") && outcome.out.find_first_of("0123456789") == 7) << outcome.out;
+}
+
+// Each mode takes its own options only: one of the other mode is an
+// unknown argument, before a score is read or a port opened.
+TEST_F(VemoraProgramTest, AnOptionOfTheOtherModeIsRefused) {
+  writeScore(std::string(kVoice) + "PAN(0, 0, 0.1, 1, 0, 0, 0.5)\n");
+  Outcome outcome = run("score.lua --root");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err,
+            "vemora: The following argument was not expected: --root\nRun 'vemora --help' for the options.\n");
+  EXPECT_FALSE(fs::exists(work / "score.wav"));
+  outcome = run("-i -n -s 60 --quiet");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err,
+            "vemora: The following argument was not expected: --quiet\nRun 'vemora --help' for the options.\n");
+  EXPECT_EQ(outcome.out, "");
 }
 
 }  // namespace
