@@ -418,9 +418,10 @@ struct SocketServer::Impl {
         const int64_t clipped = writer->clippedSamples();
         const std::string clippedText =
             integerOutput && clipped > 0 ? ", " + std::to_string(clipped) + " samples clipped" : "";
-        std::printf("vemora: wrote %s (%.3f s, %d records, %d notes played, %d refused%s)\n",
-                    printable(writer->path()).c_str(), seconds, handled.load(), engine.notesPlayed(),
-                    engine.notesRefused(), clippedText.c_str());
+        const int records = handled.load(), played = engine.notesPlayed();
+        std::printf("vemora: wrote %s (%.3f s, %d record%s, %d note%s played, %d refused%s)\n",
+                    printable(writer->path()).c_str(), seconds, records, records == 1 ? "" : "s", played,
+                    played == 1 ? "" : "s", engine.notesRefused(), clippedText.c_str());
         std::fflush(stdout);
         // A float file keeps overs but not values that are no number: the
         // writer put 0 for NaN and full scale for infinity.
