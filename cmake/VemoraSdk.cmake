@@ -21,6 +21,7 @@ set(VEMORA_SDK_HEADERS
   ${PROJECT_SOURCE_DIR}/include/pfield_int.h
   ${PROJECT_SOURCE_DIR}/include/bounded_draw.h
   ${PROJECT_SOURCE_DIR}/include/varispeed.h
+  ${PROJECT_SOURCE_DIR}/include/varispeed_glide.h
   # What a program that embeds the engine includes.
   ${PROJECT_SOURCE_DIR}/engine/Engine.h
   ${PROJECT_SOURCE_DIR}/engine/SoundInput.h

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -30,7 +32,76 @@ std::string realPath(const std::string& path, int* error) {
   return result;
 }
 
+// The whole numbers a table command starts with, and how its messages
+// name them together.
+struct LeadingWholes {
+  const char* command;
+  std::vector<std::pair<const char*, bool>> names;  // each with whether it must fit an int
+  const char* give;                                 // when arguments are missing
+  const char* mustBeWhole;                          // when one is no whole number
+};
+
+constexpr const char* kWhole = "a whole number";
+constexpr const char* kWholeInt = "a whole number in the range of int";
+
+// Checks the leading whole numbers and the values after them, in order;
+// the first argument that does not fit is named. A count too small is
+// said as such, whichever argument is named. (A double is whole only in
+// the range of int, so a socket record never reaches the range check.)
+std::vector<long long> checkTableArguments(const LeadingWholes& leading, const std::vector<Number>& args,
+                                           std::vector<double>* values) {
+  const std::string command = leading.command;
+  const bool missing = args.size() < leading.names.size();
+  std::vector<long long> wholes;
+  for (size_t i = 0; i < leading.names.size(); ++i) {
+    const auto& [name, fitsInt] = leading.names[i];
+    if (i >= args.size() || !args[i].whole)
+      throw BadArgument(command + ": " + (missing ? leading.give : leading.mustBeWhole), i, name, kWhole);
+    const long long whole = *args[i].whole;
+    if (fitsInt && (whole < INT_MIN || whole > INT_MAX))
+      throw BadArgument(command + ": the " + name + " must be " + kWholeInt, i, name, kWholeInt);
+    wholes.push_back(whole);
+  }
+  for (size_t i = leading.names.size(); i < args.size(); ++i) {
+    if (!args[i].isNumber) throw BadArgument(command + ": the values must be numbers", i, "value", "a number");
+    values->push_back(args[i].value);
+  }
+  return wholes;
+}
+
 }  // namespace
+
+Number Number::of(double value) {
+  Number number{value, std::nullopt, true};
+  if (std::isfinite(value) && std::fabs(value) <= double(INT_MAX) && value == std::trunc(value))
+    number.whole = static_cast<long long>(value);
+  return number;
+}
+
+GenCommand GenCommand::from(const std::vector<Number>& args) {
+  static const LeadingWholes leading{"gen",
+                                     {{"slot", true}, {"gen number", true}, {"size", false}},
+                                     "give the slot, the routine number and the size",
+                                     "the slot, routine number and size must be whole numbers"};
+  GenCommand command;
+  const std::vector<long long> wholes = checkTableArguments(leading, args, &command.values);
+  command.slot = int(wholes[0]);
+  command.routine = int(wholes[1]);
+  command.size = wholes[2];
+  return command;
+}
+
+TabCommand TabCommand::from(const std::vector<Number>& args) {
+  static const LeadingWholes leading{"tab",
+                                     {{"gen number", true}, {"size", false}},
+                                     "give the routine number and the size",
+                                     "the routine number and size must be whole numbers"};
+  TabCommand command;
+  const std::vector<long long> wholes = checkTableArguments(leading, args, &command.values);
+  command.routine = int(wholes[0]);
+  command.size = wholes[1];
+  return command;
+}
 
 std::string CommandLayer::resolve(const std::string& path) const {
   const std::filesystem::path given(path);
@@ -125,5 +196,13 @@ void CommandLayer::busConfig(const std::string& instrument, const std::vector<st
 }
 
 std::vector<std::string> CommandLayer::load(const std::string& name) { return engine.load(name); }
+
+void CommandLayer::gen(const GenCommand& command) {
+  engine.makeTable(command.slot, command.routine, command.size, command.values);
+}
+
+TablePtr CommandLayer::tab(const TabCommand& command) {
+  return engine.makePFieldTable(command.routine, command.size, command.values);
+}
 
 }  // namespace vemora

@@ -1,11 +1,14 @@
-// The commands that name files or settings, whichever front end they come
-// through (a score's Lua calls, a client's socket records): rtinput,
-// rtoutput, set_option, bus_config and load. Front ends turn their own
-// values into these calls; this is the one place that resolves and confines
-// paths, keeps what rtoutput named, keeps the output and the inputs apart
-// and holds options to a front end's ceilings.
+// The commands that name files or settings or make tables, whichever front
+// end they come through (a score's Lua calls, a client's socket records):
+// rtinput, rtoutput, set_option, bus_config, load, gen and tab. Front ends
+// turn their own values into these calls; this is the one place that
+// resolves and confines paths, keeps what rtoutput named, keeps the output
+// and the inputs apart, holds options to a front end's ceilings and checks
+// the numbers a table is made from.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,59 @@ struct CommandRefused : ScoreError {
   using ScoreError::ScoreError;
 };
 
+// A number a command is given, as its front end holds it. A score's Lua
+// keeps whole numbers as 64-bit integers (a float that is one exactly
+// becomes one); a socket record holds doubles, whole when they hold an int,
+// the range a record's whole numbers have always had.
+struct Number {
+  double value = 0.0;
+  std::optional<long long> whole;  // set when it is a whole number
+  bool isNumber = true;            // false: the front end had no number there
+
+  // A double: whole when it holds an int.
+  static Number of(double value);
+  static Number integer(long long value) { return {double(value), value, true}; }
+  // Something that is no number (a text, nil), described by the front end.
+  static Number none() { return {0.0, std::nullopt, false}; }
+};
+
+// An argument a command cannot take: which (counted from 0), its name and
+// what it must be. The message is the command's own, for the arguments
+// together; a front end that speaks of one argument at a time (the score
+// reader) words it from these and the value it holds.
+struct BadArgument : ScoreError {
+  BadArgument(const std::string& message, size_t index, std::string name, std::string wanted)
+      : ScoreError(message), index(index), name(std::move(name)), wanted(std::move(wanted)) {}
+  size_t index;
+  std::string name;
+  std::string wanted;
+};
+
+// gen: table `slot`, made by routine `routine`, of `size` entries from
+// `values`.
+struct GenCommand {
+  int slot = 0;
+  int routine = 0;
+  long long size = 0;
+  std::vector<double> values;
+
+  // The slot, the routine number and the size (whole numbers, the first
+  // two in the range of int), then the values (numbers). Throws
+  // BadArgument at the first argument that does not fit.
+  static GenCommand from(const std::vector<Number>& args);
+};
+
+// tab: a table for a pfield, made by routine `routine`, of `size` entries
+// from `values`.
+struct TabCommand {
+  int routine = 0;
+  long long size = 0;
+  std::vector<double> values;
+
+  // As GenCommand::from, without the slot.
+  static TabCommand from(const std::vector<Number>& args);
+};
+
 class CommandLayer {
  public:
   CommandLayer(Engine& engine, CommandPolicy policy) : engine(engine), policy(std::move(policy)) {}
@@ -46,6 +102,8 @@ class CommandLayer {
   void busConfig(const std::string& instrument, const std::vector<std::string>& buses);
   // The instrument and function names the plug-in registered.
   std::vector<std::string> load(const std::string& name);
+  void gen(const GenCommand& command);
+  TablePtr tab(const TabCommand& command);
 
   // What rtoutput named (resolved) and its sample format; empty when none.
   const std::string& outputPath() const { return output; }

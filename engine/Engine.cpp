@@ -9,17 +9,21 @@
 #include <regex>
 #include <utility>
 
-#include "EngineState.h"
-#include "GenRoutines.h"
-#include "Renderer.h"
 #include "FileSink.h"
+#include "FunctionTables.h"
+#include "GenRoutines.h"
+#include "LegacyNote.h"
+#include "MemoryBudget.h"
+#include "MessageLog.h"
+#include "NoteRunner.h"
+#include "PluginCalls.h"
+#include "PluginLoader.h"
+#include "Registry.h"
+#include "Renderer.h"
 #include "SoundOutput.h"
 #include "wavekit.h"
 
 namespace vemora {
-
-CallContext gContext;
-
 namespace {
 
 // Instruments may read a few pfields past those given; they read 0.
@@ -64,39 +68,111 @@ std::vector<int> parseBus(const std::string& text, std::string* kind) {
 
 void InstrumentDeleter::operator()(Instrument* inst) const { delete inst; }
 
+// The engine's own state: the parts, each a class of its own file, and the
+// bookkeeping that ties them together.
+struct Engine::Impl {
+  EngineSettings settings;
+  MessageLog log;
+  Registry registry;
+  PluginLoader loader;
+  FunctionTables tables;
+  MemoryBudget memory;
+  PluginHost host{log, registry, tables};
+  NoteContext noteContext{log};
+  std::map<std::string, std::vector<std::string>> loadedPlugins;  // name -> names it registered
+
+  // Every file opened as input: outputs must not replace one, and one opened
+  // again while still in use is shared.
+  struct OpenedInput {
+    FileIdentity identity;
+    std::string name;
+    std::weak_ptr<SoundInput> input;
+  };
+  std::vector<OpenedInput> inputsOpened;
+  int inputsChanged = 0;
+
+  NoteTally tally;
+  NoteRunner runner{log, tally};
+  // Made with the first note (or stream), when the settings are final; it
+  // owns every note until they have sounded.
+  std::unique_ptr<Renderer> renderer;
+  bool streaming = false;
+  OutputSink* streamSink = nullptr;
+  int64_t legacySamplesWritten = 0;  // in all, rendered or not
+
+  void applySettings();  // the statics plug-ins read, and the random seed
+  // Makes this engine the one that plug-in calls reach (several engines may
+  // live in one process; the one in use is the current one).
+  void activate();
+  Renderer& theRenderer();
+  // Where a note played now has its start time count from.
+  int64_t origin() const { return renderer ? renderer->position() : 0; }
+  int64_t endFrame() const { return renderer ? renderer->endFrame() : 0; }
+  void render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks);
+  std::unique_ptr<RealtimeNote> makeNote(const std::string& name, std::vector<PField> pfields);
+  // Makes input the one that the following notes read; throws ScoreError
+  // when it runs at another rate than the render.
+  void useInput(std::shared_ptr<SoundInput> input);
+  // A table whose memory is charged to the budget while it lives.
+  TablePtr chargedTable(const std::string& command, int number, long long size, const std::vector<double>& args);
+};
+
 void Engine::Impl::applySettings() {
   activate();
+  noteContext.outputChannels = settings.channels;
   srrand(settings.seed);
 }
 
+namespace {
+
+// drand48, the score functions' generator (scoremath's), from the seed: seed
+// 0 is the state the C library gives it before anything seeds it (all
+// zeros), so a score that sets no seed draws what it always drew; seed N
+// starts it from srand48(N).
+void seedScoreFunctions(unsigned seed) {
+  if (seed == 0) {
+    unsigned short unseeded[3] = {0, 0, 0};
+    seed48(unseeded);
+  } else {
+    srand48(long(seed));
+  }
+}
+
+}  // namespace
+
 void Engine::Impl::activate() {
-  gContext.engine = this;
+  usePluginHost(&host);
   Instrument::SR = float(settings.sampleRate);
   Instrument::RTBUFSAMPS = settings.blockFrames;
   resetval = settings.controlRate;
 }
 
-int64_t Engine::Impl::endFrame() const {
-  int64_t end = 0;
-  for (const auto& note : pending) end = std::max(end, note->start() + note->frames());
-  for (const BufferedNote& note : buffered) end = std::max(end, note.startFrame + note.frameCount());
-  return end;
+Renderer& Engine::Impl::theRenderer() {
+  if (!renderer) renderer = std::make_unique<Renderer>(settings.blockFrames, settings.channels, runner);
+  return *renderer;
+}
+
+void Engine::Impl::render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks) {
+  theRenderer().renderAll(sink, betweenBlocks);
+  renderer.reset();  // its notes have sounded; notes played later start a new render
 }
 
 std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, std::vector<PField> pfields) {
   InstCreatorFunction factory = registry.instrument(name);
   if (!factory) throw ScoreError("no instrument named " + name + " has been loaded");
+  log.noteBegins();
   auto note = std::make_unique<RealtimeNote>();
+  note->state.context = &noteContext;
   note->state.name = name;
-  note->state.origin = stream ? stream->position() : 0;
+  note->state.origin = origin();
   note->state.pfields = std::move(pfields);
   const int nargs = int(note->state.pfields.size());
   std::vector<double> p(std::max(kMinPFieldSlots, size_t(nargs)), 0.0);
   for (int i = 0; i < nargs; ++i) p[size_t(i)] = note->state.pfields[size_t(i)].value;
 
-  gContext.note = &note->state;
   int result = -1;
   try {
+    const PluginCallScope scope(&note->state);
     note->inst.reset(factory());
     if (note->inst) {
       note->inst->noteState = &note->state;
@@ -106,12 +182,11 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
       result = note->inst->init(p.data(), nargs);
     }
   } catch (...) {
-    report(MessageKind::Refusal, name, "the instrument failed while setting up the note");
+    log.report(MessageKind::Refusal, name, "the instrument failed while setting up the note");
     result = -1;
   }
-  gContext.note = nullptr;
   if (result >= 0 && note->inst && !note->state.placed) {
-    report(MessageKind::Refusal, name, "the instrument did not place its note");
+    log.report(MessageKind::Refusal, name, "the instrument did not place its note");
     result = -1;
   }
   if (result < 0 || !note->inst) return nullptr;
@@ -120,21 +195,21 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
 
 Engine::Engine(EngineSettings settings) : impl(std::make_unique<Impl>()) {
   impl->settings = settings;
-  gContext = CallContext{impl.get(), nullptr, nullptr};
   impl->applySettings();
+  seedScoreFunctions(settings.seed);
 }
 
 Engine::~Engine() {
   impl->activate();  // instruments still held are destroyed with their own engine current
-  impl->stream.reset();
-  impl->pending.clear();
-  gContext = CallContext{};
+  impl->renderer.reset();
+  forgetPluginHost(&impl->host);
 }
 
 const EngineSettings& Engine::settings() const { return impl->settings; }
 
 void Engine::setOption(const std::string& text) {
-  if (impl->played + impl->refused > 0 || !impl->buffered.empty())
+  // The renderer is made for the settings of the first note (or stream).
+  if (impl->tally.played + impl->tally.refused > 0 || impl->renderer)
     throw ScoreError("set_option: options must come before the first note");
   const size_t equals = text.find('=');
   if (equals == std::string::npos) throw ScoreError("set_option: \"" + text + "\" is not of the form name=value");
@@ -145,7 +220,7 @@ void Engine::setOption(const std::string& text) {
     next.sampleRate = int(parseInteger(key, value, 1000, 768000));
   } else if (key == "channels") {
     next.channels = int(parseInteger(key, value, 1, kMaxChannels));
-    for (const auto& [name, config] : impl->busConfigs)
+    for (const auto& [name, config] : impl->noteContext.busConfigs)
       for (int c : config.outChannels)
         if (c >= next.channels)
           throw ScoreError("set_option: the bus configuration of " + name + " uses output channel " +
@@ -161,12 +236,15 @@ void Engine::setOption(const std::string& text) {
   }
   impl->settings = next;
   impl->applySettings();
+  if (key == "seed") seedScoreFunctions(next.seed);
 }
 
-void Engine::setEchoMessages(bool echo) { impl->echoMessages = echo; }
-void Engine::setScoreLocation(const std::string& where) { impl->where = where; }
-const std::vector<Message>& Engine::messages() const { return impl->messages; }
-void Engine::clearMessages() { impl->messages.clear(); }
+void Engine::setEchoMessages(bool echo) { impl->log.setEcho(echo); }
+void Engine::setScoreLocation(const std::string& where) { impl->log.setWhere(where); }
+void Engine::setAdvisoryEcho(AdvisoryEcho mode) { impl->log.setAdvisoryEcho(mode); }
+void Engine::printAdvisorySummary() { impl->log.printAdvisorySummary(); }
+const std::vector<Message>& Engine::messages() const { return impl->log.messages(); }
+void Engine::clearMessages() { impl->log.clear(); }
 
 void Engine::addPluginPath(const std::string& folder) { impl->loader.addFolder(folder); }
 std::vector<std::string> Engine::pluginSearchPath() const { return impl->loader.searchPath(); }
@@ -265,7 +343,7 @@ void Engine::setInput(const std::string& path) {
     std::string damage;
     std::shared_ptr<SoundInput> input = openSoundInput(path, &damage, &impl->memory);
     impl->useInput(input);
-    if (!damage.empty()) impl->report(MessageKind::Advice, "rtinput", damage);
+    if (!damage.empty()) impl->log.report(MessageKind::Advice, "rtinput", damage);
   } catch (const SoundFileError& error) {
     throw ScoreError(error.what());
   } catch (const MemoryRefused& error) {
@@ -290,12 +368,12 @@ void Engine::Impl::useInput(std::shared_ptr<SoundInput> next) {
     if (!known) {
       next->watch([this](const std::string& text) {
         ++inputsChanged;
-        report(MessageKind::Error, "rtinput", text);
+        log.report(MessageKind::Error, "rtinput", text);
       });
       inputsOpened.push_back({*next->fileIdentity(), next->name(), next});
     }
   }
-  input = std::move(next);
+  noteContext.input = std::move(next);
 }
 
 void Engine::checkOutputIsNoInput(const std::string& path) const {
@@ -324,18 +402,19 @@ void Engine::busConfig(const std::string& instrument, const std::vector<std::str
     if (c >= impl->settings.channels)
       throw ScoreError("bus_config: output channel " + std::to_string(c) + " does not exist (the output has " +
                        std::to_string(impl->settings.channels) + " channels)");
-  impl->busConfigs[instrument] = std::move(config);
+  impl->noteContext.busConfigs[instrument] = std::move(config);
 }
 
 bool Engine::playNote(const std::string& name, std::vector<PField> pfields) {
   impl->activate();
   std::unique_ptr<RealtimeNote> note = impl->makeNote(name, std::move(pfields));
   if (!note) {
-    ++impl->refused;
+    ++impl->tally.refused;
     return false;
   }
-  ++impl->played;
-  impl->pending.push_back(std::move(note));
+  ++impl->tally.played;
+  if (note->frames() == 0) ++impl->tally.ofNoLength;
+  impl->theRenderer().add(std::move(note));
   return true;
 }
 
@@ -343,12 +422,13 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
   impl->activate();
   LegacyFunction fn = impl->registry.function(name);
   if (!fn) throw ScoreError("no function named " + name + " has been loaded");
-  impl->deferEcho = true;
-  LegacyCall call = callLegacyFunction(name, fn, args, impl->stream ? impl->stream->position() : 0);
+  impl->log.noteBegins();
+  impl->log.holdLines();
+  LegacyCall call = callLegacyFunction(impl->noteContext, name, fn, args, impl->origin());
   // A score function that refused has no value to give: the score stops
   // there. A note the engine would not place is a refused note like any other.
   const bool scoreError = call.died && !call.placedOutput && !call.placementRefused;
-  impl->releaseDeferred(scoreError);
+  impl->log.releaseLines(scoreError);
   if (scoreError) throw ScoreError(name + ": " + call.dieText);
   if (call.placedOutput && !call.refused) {
     // The note's output waits in memory for the render.
@@ -357,16 +437,17 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
           impl->memory.take(call.note.frames.size() * sizeof(float),
                             name + ": its note of " + std::to_string(call.note.frames.size()) + " samples");
     } catch (const MemoryRefused& error) {
-      impl->report(MessageKind::Refusal, name, error.what());
+      impl->log.report(MessageKind::Refusal, name, error.what());
       call.refused = true;
     }
   }
   if (call.refused) {
-    ++impl->refused;
+    ++impl->tally.refused;
   } else if (call.placedOutput) {
-    ++impl->played;
+    ++impl->tally.played;
+    if (call.note.frames.empty()) ++impl->tally.ofNoLength;
     impl->legacySamplesWritten += int64_t(call.note.frames.size());
-    impl->buffered.push_back(std::move(call.note));
+    impl->theRenderer().add(std::move(call.note));
   }
   return call.value;
 }
@@ -410,8 +491,9 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
   }
   report.channels = impl->settings.channels;
   report.sampleRate = impl->settings.sampleRate;
-  report.notesPlayed = impl->played;
-  report.notesRefused = impl->refused;
+  report.notesPlayed = impl->tally.played;
+  report.notesRefused = impl->tally.refused;
+  report.notesOfNoLength = impl->tally.ofNoLength;
   report.inputsChanged = impl->inputsChanged;
   return report;
 }
@@ -422,26 +504,25 @@ int64_t Engine::legacySamplesWritten() const { return impl->legacySamplesWritten
 
 void Engine::openStream(OutputSink& sink) {
   impl->activate();
-  impl->stream = std::make_unique<Renderer>(*impl);
+  impl->theRenderer();
+  impl->streaming = true;
   impl->streamSink = &sink;
-  impl->stream->takeNotes();
 }
 
 int Engine::renderStreamBlock() {
   impl->activate();
-  if (!impl->stream) return 0;
-  impl->stream->takeNotes();
-  return impl->stream->renderBlock(std::numeric_limits<int64_t>::max(), *impl->streamSink);
+  if (!impl->streaming) return 0;
+  return impl->renderer->renderBlock(std::numeric_limits<int64_t>::max(), *impl->streamSink);
 }
 
-int64_t Engine::streamPosition() const { return impl->stream ? impl->stream->position() : 0; }
+int64_t Engine::streamPosition() const { return impl->streaming ? impl->renderer->position() : 0; }
 
-bool Engine::streamIdle() const {
-  return !impl->stream || (impl->stream->idle() && impl->pending.empty() && impl->buffered.empty());
-}
+bool Engine::streamIdle() const { return !impl->streaming || impl->renderer->idle(); }
 
 void Engine::closeStream() {
-  impl->stream.reset();
+  if (!impl->streaming) return;
+  impl->renderer.reset();
+  impl->streaming = false;
   impl->streamSink = nullptr;
 }
 
@@ -457,10 +538,10 @@ NoteCapture Engine::playNoteAlone(const std::string& name, std::vector<PField> p
   if (!note) {
     capture.refused = true;
     capture.initResult = -1;
-    ++impl->refused;
+    ++impl->tally.refused;
     return capture;
   }
-  ++impl->played;
+  ++impl->tally.played;
   const int total = note->frames();
   capture.initResult = total;
   capture.noteFrames = total;
@@ -469,7 +550,7 @@ NoteCapture Engine::playNoteAlone(const std::string& name, std::vector<PField> p
   for (size_t k = 0; total == 0 ? !note->ranOnce : note->framesDone < total; ++k) {
     const int n = std::min(chunkSizes[k % chunkSizes.size()], total - note->framesDone);
     int result = 0;
-    if (!impl->runChunk(*note, n, &result)) {
+    if (!impl->runner.runChunk(*note, n, &result)) {
       capture.refused = true;
       break;
     }
@@ -482,8 +563,8 @@ NoteCapture Engine::playNoteAlone(const std::string& name, std::vector<PField> p
   return capture;
 }
 
-int Engine::notesPlayed() const { return impl->played; }
-int Engine::notesRefused() const { return impl->refused; }
+int Engine::notesPlayed() const { return impl->tally.played; }
+int Engine::notesRefused() const { return impl->tally.refused; }
 
 int takeBangReady() { return std::exchange(bang_ready, 0); }
 

@@ -44,6 +44,11 @@ struct PField {
 
 enum class MessageKind { Refusal, Advice, Error, Info };
 
+// How advisories reach standard error: each as it comes; each distinct one
+// once, at the end, with the number of notes that gave it; or not at all.
+// Refusals and errors always come as they happen.
+enum class AdvisoryEcho { Each, Summarized, Silent };
+
 struct Message {
   MessageKind kind;
   std::string name;  // instrument or command
@@ -72,6 +77,7 @@ struct RenderReport {
   bool integerFormat = false;
   int notesPlayed = 0;
   int notesRefused = 0;
+  int notesOfNoLength = 0;     // played, but of no length: they wrote no frames
   int inputsChanged = 0;       // inputs found changed or cut shorter while read
   double renderSeconds = 0.0;  // wall time of the render
 };
@@ -98,6 +104,8 @@ class Engine {
   // Messages: echoed on standard error unless turned off, always kept.
   void setEchoMessages(bool echo);
   void setScoreLocation(const std::string& where);  // prefixed to messages
+  void setAdvisoryEcho(AdvisoryEcho mode);          // default: Each
+  void printAdvisorySummary();                      // for AdvisoryEcho::Summarized
   const std::vector<Message>& messages() const;
   void clearMessages();
 
@@ -175,9 +183,8 @@ class Engine {
   int notesPlayed() const;
   int notesRefused() const;
 
-  struct Impl;
-
  private:
+  struct Impl;
   std::unique_ptr<Impl> impl;
 };
 

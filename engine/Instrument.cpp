@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "EngineState.h"
+#include "Note.h"
 #include "PFields.h"
 
 float Instrument::SR = 44100.0f;
@@ -13,7 +13,6 @@ int Instrument::RTBUFSAMPS = 512;
 int resetval = 1000;
 int bang_ready = 0;
 
-using vemora::gContext;
 using vemora::MessageKind;
 using vemora::NoteState;
 
@@ -23,7 +22,7 @@ namespace {
 constexpr double kMaxFrames = double(std::numeric_limits<int>::max());
 
 void refuse(const NoteState* note, const std::string& text) {
-  if (gContext.engine) gContext.engine->report(MessageKind::Refusal, note ? note->name.str() : "", text);
+  note->context->log.report(MessageKind::Refusal, note->name, text);
 }
 
 std::string seconds(double value) {
@@ -34,10 +33,6 @@ std::string seconds(double value) {
 }
 
 }  // namespace
-
-// The engine sets gContext.note before it calls a factory, so the object
-// finds its note as it is made.
-Instrument::Instrument() : noteState(gContext.note) {}
 
 Instrument::~Instrument() = default;
 
@@ -80,10 +75,10 @@ double* Instrument::getPFieldTable(int i, int* len) {
 [[gnu::used]] static int (Instrument::*const kExportedRtaddout)(float*) = &Instrument::rtaddout;
 
 int Instrument::set_bus_config(const char* name) {
-  if (!noteState || !gContext.engine || !name) return -1;
-  auto& configs = gContext.engine->busConfigs;
+  if (!noteState || !noteState->context || !name) return -1;
+  const auto& configs = noteState->context->busConfigs;
   auto it = configs.find(name);
-  const int outputs = gContext.engine->settings.channels;
+  const int outputs = noteState->context->outputChannels;
   noteState->outChannels.clear();
   if (noteState->input) noteState->input->channels.clear();
   if (it != configs.end()) {
@@ -99,7 +94,7 @@ int Instrument::set_bus_config(const char* name) {
 
 int rtsetoutput(float start, float dur, Instrument* inst) {
   NoteState* note = inst ? inst->noteState : nullptr;
-  if (!note || !gContext.engine) return -1;
+  if (!note || !note->context) return -1;
   const double sr = Instrument::SR;
   if (!std::isfinite(start) || !std::isfinite(dur)) {
     refuse(note, std::string(std::isfinite(start) ? "duration " + seconds(dur) : "start time " + seconds(start)) +
@@ -130,8 +125,8 @@ int rtsetoutput(float start, float dur, Instrument* inst) {
 
 int rtsetinput(float inskip, Instrument* inst) {
   NoteState* note = inst ? inst->noteState : nullptr;
-  if (!note || !gContext.engine) return -1;
-  const std::shared_ptr<vemora::SoundInput>& input = gContext.engine->input;
+  if (!note || !note->context) return -1;
+  const std::shared_ptr<vemora::SoundInput>& input = note->context->input;
   if (!input) {
     refuse(note, "this note reads input, but the score has not named one (call rtinput first)");
     return -1;

@@ -6,12 +6,9 @@
 #include <limits>
 #include <new>
 
-#include "EngineState.h"
+#include "PluginCalls.h"
 
-using vemora::gContext;
-using vemora::LegacyNoteState;
-using vemora::MessageKind;
-
+namespace vemora {
 namespace {
 
 constexpr int kInput = 0;
@@ -24,173 +21,129 @@ constexpr int kSampleCacheFrames = 4096;
 // some 50 minutes of stereo at 44100 Hz.
 constexpr int64_t kMaxLegacySamples = int64_t(1) << 28;
 
-LegacyNoteState* current() { return gContext.legacy; }
+}  // namespace
 
-void complain(const std::string& text) {
-  if (!gContext.engine || !gContext.legacy) return;
-  gContext.legacy->placementRefused = true;
-  gContext.engine->report(MessageKind::Refusal, gContext.legacy->name, text);
+void LegacyNoteState::refuse(const std::string& text) {
+  placementRefused = true;
+  context->log.report(MessageKind::Refusal, name, text);
 }
 
-int placeNote(float start, float dur, int fno) {
-  LegacyNoteState* note = current();
-  if (!note) return -1;
+int LegacyNoteState::place(float start, float dur, int fno) {
   const double sr = Instrument::SR;
   if (!std::isfinite(start) || !std::isfinite(dur) || start < 0.0f || dur < 0.0f) {
-    complain("setnote: start and duration must be 0 or more seconds");
+    refuse("setnote: start and duration must be 0 or more seconds");
     return -1;
   }
   const double startFrames = std::floor(double(start) * sr + 0.5);
   const double durFrames = std::floor(double(dur) * sr + 0.5);
   if (startFrames > std::numeric_limits<int>::max() || durFrames > std::numeric_limits<int>::max()) {
-    complain("setnote: the note is longer than the engine can render");
+    refuse("setnote: the note is longer than the engine can render");
     return -1;
   }
   if (fno == kInput) {
-    if (!note->input) {
-      complain("setnote: this note reads input, but the score has not named one (call rtinput first)");
+    if (!input) {
+      refuse("setnote: this note reads input, but the score has not named one (call rtinput first)");
       return -1;
     }
-    note->inputStartFrame = int64_t(startFrames);
-    note->inputSample = int64_t(startFrames) * note->input->channels();
-    note->cacheFrames = 0;
+    inputStartFrame = int64_t(startFrames);
+    inputSample = int64_t(startFrames) * input->channels();
+    cacheFrames = 0;
     return int(durFrames);
   }
   if (fno == kOutput) {
-    if (durFrames * note->channels > double(kMaxLegacySamples)) {
-      complain("setnote: the note is longer than the engine can render");
+    if (durFrames * channels > double(kMaxLegacySamples)) {
+      refuse("setnote: the note is longer than the engine can render");
       return -1;
     }
-    note->outputPlaced = true;
-    note->outputStartFrame = int64_t(startFrames) + note->origin;
-    note->outputSample = 0;
-    note->placedFrames = int64_t(durFrames);
-    note->buffer.assign(size_t(durFrames) * size_t(note->channels), 0.0f);
+    outputPlaced = true;
+    outputStartFrame = int64_t(startFrames) + origin;
+    outputSample = 0;
+    placedFrames = int64_t(durFrames);
+    buffer.assign(size_t(durFrames) * size_t(channels), 0.0f);
     return int(durFrames);
   }
-  complain("setnote: there is no file number " + std::to_string(fno));
+  refuse("setnote: there is no file number " + std::to_string(fno));
   return -1;
 }
 
-// Grows the output buffer so that sample index `last` fits.
-bool reserveOutput(LegacyNoteState* note, int64_t last) {
-  if (last < int64_t(note->buffer.size())) return true;
-  if (last >= kMaxLegacySamples) return false;
-  size_t wanted = std::max(size_t(last) + 1, note->buffer.size() * 2);
-  wanted = std::min(wanted, size_t(kMaxLegacySamples));
-  note->buffer.resize(wanted, 0.0f);
-  return true;
-}
-
-int addSamples(const float* samples, int n) {
-  LegacyNoteState* note = current();
-  if (!note || !note->outputPlaced || !samples || n <= 0) return 0;
-  const int64_t first = note->outputSample;
-  note->outputSample += n;
+int LegacyNoteState::addSamples(const float* samples, int n) {
+  if (!outputPlaced || !samples || n <= 0) return 0;
+  const int64_t first = outputSample;
+  outputSample += n;
   const int64_t begin = std::max<int64_t>(first, 0);  // nothing lands before the note's start
   const int64_t end = first + n;
   if (end <= begin) return n;
-  if (!reserveOutput(note, end - 1)) {
-    // Writing on would only lose the rest of the note, frame by frame.
-    complain("the note writes past " + std::to_string(kMaxLegacySamples / note->channels) +
+  if (end - 1 >= int64_t(buffer.size())) {
+    if (end - 1 >= kMaxLegacySamples) {
+      // Writing on would only lose the rest of the note, frame by frame.
+      refuse("the note writes past " + std::to_string(kMaxLegacySamples / channels) +
              " frames, more than the engine holds for one note; it was dropped");
-    throw vemora::LegacyNoteAbort{};
+      throw LegacyNoteAbort{};
+    }
+    const size_t wanted = std::max(size_t(end), buffer.size() * 2);
+    buffer.resize(std::min(wanted, size_t(kMaxLegacySamples)), 0.0f);
   }
-  float* dst = note->buffer.data();
+  float* dst = buffer.data();
   for (int64_t s = begin; s < end; ++s) dst[s] += samples[s - first];
-  note->highestSample = std::max(note->highestSample, end - 1);
+  highestSample = std::max(highestSample, end - 1);
   return n;
 }
 
-int addFrameToOutput(float* frame, int fno) {
-  if (fno != kOutput || !current()) return -1;
-  return addSamples(frame, current()->channels);
-}
-
-int addFrameToNothing(float*, int) { return -1; }
-
-// Linear interpolation between the two input frames around pos.
-int sampleInput(double pos, float* frame, int fno) {
-  LegacyNoteState* note = current();
-  if (!note || fno != kInput || !note->input || !frame || !std::isfinite(pos)) return 0;
-  const int channels = note->input->channels();
-  const double absolute = double(note->inputStartFrame) + pos;
-  if (absolute < 0.0 || absolute > double(note->input->frames() - 1)) return 0;
+int LegacyNoteState::sampleInput(double pos, float* frame) {
+  if (!input || !frame || !std::isfinite(pos)) return 0;
+  const int inputChannels = input->channels();
+  const double absolute = double(inputStartFrame) + pos;
+  if (absolute < 0.0 || absolute > double(input->frames() - 1)) return 0;
   const int64_t index = int64_t(absolute);
   const float fraction = float(absolute - double(index));
-  if (index < note->cacheStart || index + 1 >= note->cacheStart + note->cacheFrames) {
-    note->cacheStart = index;
-    note->cacheFrames = kSampleCacheFrames;
-    note->cache.resize(size_t(kSampleCacheFrames) * size_t(channels));
-    note->input->read(note->cacheStart, note->cacheFrames, note->cache.data());
+  if (index < cacheStart || index + 1 >= cacheStart + cacheFrames) {
+    cacheStart = index;
+    cacheFrames = kSampleCacheFrames;
+    cache.resize(size_t(kSampleCacheFrames) * size_t(inputChannels));
+    input->read(cacheStart, cacheFrames, cache.data());
   }
-  const float* a = &note->cache[size_t(index - note->cacheStart) * size_t(channels)];
-  const float* b = a + channels;
-  for (int c = 0; c < channels; ++c) frame[c] = a[c] + (b[c] - a[c]) * fraction;
+  const float* a = &cache[size_t(index - cacheStart) * size_t(inputChannels)];
+  const float* b = a + inputChannels;
+  for (int c = 0; c < inputChannels; ++c) frame[c] = a[c] + (b[c] - a[c]) * fraction;
   return 1;
 }
 
-}  // namespace
-
-int (*getsample)(double pos, float* frame, int fno) = sampleInput;
-int (*addoutpointer[kLegacyFileCount])(float* frame, int fno) = {addFrameToNothing, addFrameToOutput};
-int sfdesc[kLegacyFileCount] = {0, 0};
-
-int setnote(float start, float dur, int fno) { return placeNote(start, dur, fno); }
-
-// Input read frame by frame through getsample is placed the same way.
-int getsetnote(float start, float dur, int fno) { return placeNote(start, dur, fno); }
-
-int endnote(int fno) { return fno == kOutput && current() && current()->outputPlaced ? 0 : -1; }
-
-float SR() { return Instrument::SR; }
-
-int bgetin(float* buf, int fno, int n) {
-  LegacyNoteState* note = current();
-  if (!note || fno != kInput || !note->input || !buf || n <= 0) return 0;
+int LegacyNoteState::readInput(float* buf, int n) {
+  if (!input || !buf || n <= 0) return 0;
   // Reads whole frames covering the wanted samples, so a read may start and
   // end inside a frame.
-  const int channels = note->input->channels();
+  const int inputChannels = input->channels();
   const int64_t firstFrame =
-      note->inputSample >= 0 ? note->inputSample / channels : -((-note->inputSample + channels - 1) / channels);
-  const int offset = int(note->inputSample - firstFrame * channels);
-  const int frames = (offset + n + channels - 1) / channels;
-  note->readScratch.resize(size_t(frames) * size_t(channels));
-  note->input->read(firstFrame, frames, note->readScratch.data());
-  std::memcpy(buf, note->readScratch.data() + offset, sizeof(float) * size_t(n));
-  note->inputSample += n;
+      inputSample >= 0 ? inputSample / inputChannels : -((-inputSample + inputChannels - 1) / inputChannels);
+  const int offset = int(inputSample - firstFrame * inputChannels);
+  const int frames = (offset + n + inputChannels - 1) / inputChannels;
+  readScratch.resize(size_t(frames) * size_t(inputChannels));
+  input->read(firstFrame, frames, readScratch.data());
+  std::memcpy(buf, readScratch.data() + offset, sizeof(float) * size_t(n));
+  inputSample += n;
   return n;
 }
 
-int baddout(float* buf, int fno, int n) { return fno == kOutput ? addSamples(buf, n) : 0; }
-
-int inrepos(int frames, int fno) {
-  LegacyNoteState* note = current();
-  if (!note || fno != kInput || !note->input) return -1;
-  note->inputSample += int64_t(frames) * note->input->channels();
+int LegacyNoteState::moveInput(int frames) {
+  if (!input) return -1;
+  inputSample += int64_t(frames) * input->channels();
   return 0;
 }
 
-int outrepos(int frames, int fno) {
-  LegacyNoteState* note = current();
-  if (!note || fno != kOutput || !note->outputPlaced) return -1;
-  note->outputSample += int64_t(frames) * note->channels;
+int LegacyNoteState::moveOutput(int frames) {
+  if (!outputPlaced) return -1;
+  outputSample += int64_t(frames) * channels;
   return 0;
 }
 
-namespace vemora {
-
-LegacyCall callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args,
-                              int64_t origin) {
-  Engine::Impl& engine = *gContext.engine;
+LegacyCall callLegacyFunction(const NoteContext& context, const std::string& name, LegacyFunction fn,
+                              const std::vector<double>& args, int64_t origin) {
   LegacyNoteState note;
+  note.context = &context;
   note.name = name;
   note.origin = origin;
-  note.input = engine.input;
-  auto config = engine.busConfigs.find(name);
-  if (config != engine.busConfigs.end()) note.outChannels = config->second.outChannels;
-  if (note.outChannels.empty())
-    for (int c = 0; c < engine.settings.channels; ++c) note.outChannels.push_back(c);
+  note.input = context.input;
+  note.outChannels = context.outChannelsOf(name);
   note.channels = int(note.outChannels.size());
   sfdesc[kInput] = note.input ? note.input->channels() : 0;
   sfdesc[kOutput] = note.channels;
@@ -204,19 +157,18 @@ LegacyCall callLegacyFunction(const std::string& name, LegacyFunction fn, const 
   }
 
   LegacyCall call;
-  gContext.legacy = &note;
   try {
+    const PluginCallScope scope(&note);
     call.value = fn(p.data(), int(args.size()), pp.data());
   } catch (const LegacyNoteAbort&) {
     call.refused = true;
   } catch (const std::bad_alloc&) {
     // The note's output buffer (or the function's own arrays) could not be
     // had: the note is dropped, the score goes on.
-    engine.report(MessageKind::Refusal, name, "not enough memory for this note; it was dropped");
+    context.log.report(MessageKind::Refusal, name, "not enough memory for this note; it was dropped");
     call.refused = true;
     note.placementRefused = true;
   }
-  gContext.legacy = nullptr;
   call.refused = call.refused || note.placementRefused;
   call.placementRefused = note.placementRefused;
   call.died = note.died;

@@ -14,7 +14,30 @@
 
 namespace vemora {
 
+// Thrown inside a legacy note (by die, or when its output would pass what
+// the engine holds) so that the note is abandoned without returning into it;
+// the engine catches it around the call.
+struct LegacyNoteAbort {};
+
+// A legacy note while its function runs. The numbered-file calls a plug-in
+// makes (setnote, bgetin, baddout, getsample ...) land in these members.
 struct LegacyNoteState {
+  // Places file fno (0: the input, 1: the output) at start for dur seconds;
+  // returns its frames, or -1 when refused.
+  int place(float start, float dur, int fno);
+  // Adds n samples at the output's write position.
+  int addSamples(const float* samples, int n);
+  // Reads n input samples from bgetin's position on.
+  int readInput(float* buf, int n);
+  // The input frame at pos frames from the input's placed start, read
+  // between its two neighbours; 0 when pos lies outside the input.
+  int sampleInput(double pos, float* frame);
+  int moveInput(int frames);
+  int moveOutput(int frames);
+  // A refusal of the note by the engine: reported, and the note counts as refused.
+  void refuse(const std::string& text);
+
+  const NoteContext* context = nullptr;
   std::string name;
   std::vector<TablePtr> heldTables;
   bool placementRefused = false;  // setnote refused: the note counts as refused
@@ -53,9 +76,9 @@ struct LegacyCall {
   BufferedNote note;  // the note it wrote, when it placed one and was not refused
 };
 
-// Calls a registered legacy function with the given arguments; the note it
-// places starts counting from origin.
-LegacyCall callLegacyFunction(const std::string& name, LegacyFunction fn, const std::vector<double>& args,
-                              int64_t origin);
+// Calls a registered legacy function with the given arguments, as a note of
+// the given context; the note it places starts counting from origin.
+LegacyCall callLegacyFunction(const NoteContext& context, const std::string& name, LegacyFunction fn,
+                              const std::vector<double>& args, int64_t origin);
 
 }  // namespace vemora

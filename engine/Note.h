@@ -19,6 +19,7 @@
 #include "Engine.h"
 #include "Instrument.h"
 #include "MemoryBudget.h"
+#include "NoteContext.h"
 #include "SoundInput.h"
 
 namespace vemora {
@@ -97,6 +98,7 @@ struct NoteInput {
 };
 
 struct NoteState {
+  const NoteContext* context = nullptr;  // the engine as the note sees it
   NoteName name;
   PFieldList pfields;
   HeldTables heldTables;
@@ -125,6 +127,18 @@ struct RealtimeNote {
 
   int64_t start() const { return state.startFrame; }
   int frames() const { return inst->noteFrames; }
+};
+
+// Notes the engine played and refused so far. A note that fails while it
+// plays moves from the one to the other.
+struct NoteTally {
+  int played = 0;
+  int refused = 0;
+  int ofNoLength = 0;  // played, but with no frames to write
+  void dropped() {
+    --played;
+    ++refused;
+  }
 };
 
 // A legacy note's output, written whole before rendering starts.

@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "EngineState.h"
-
 namespace vemora {
 
 bool Registry::addInstrument(const std::string& name, InstCreatorFunction factory) {
@@ -35,26 +33,3 @@ bool Registry::has(const std::string& name) const { return instruments.count(nam
 std::vector<std::string> Registry::takeNewNames() { return std::exchange(newNames, {}); }
 
 }  // namespace vemora
-
-using vemora::gContext;
-using vemora::MessageKind;
-
-int addrtInst(rt_item* item) {
-  if (!gContext.engine || !item || !item->rt_name) return -1;
-  if (!gContext.engine->registry.addInstrument(item->rt_name, item->rt_ptr)) {
-    gContext.engine->report(MessageKind::Error, "addrtInst",
-                            std::string("the name \"") + item->rt_name + "\" is already registered");
-    return -1;
-  }
-  return 0;
-}
-
-int addLegacyfunc(const char* name, LegacyFunction fn) {
-  if (!gContext.engine || !name) return -1;
-  if (!gContext.engine->registry.addFunction(name, fn)) {
-    gContext.engine->report(MessageKind::Error, "addLegacyfunc",
-                            std::string("the name \"") + name + "\" is already registered");
-    return -1;
-  }
-  return 0;
-}

@@ -69,79 +69,53 @@ void mixChunk(const float* chunk, int n, const std::vector<int>& outChannels, fl
   mixFrames(chunk, n, outChannels, inOrder(outChannels), block, blockChannels);
 }
 
-bool Engine::Impl::runChunk(RealtimeNote& note, int n, int* runResult) {
-  Instrument& inst = *note.inst;
-  gContext.note = &note.state;
-  bool ok = true;
-  try {
-    if (!note.configured) {
-      note.configured = true;
-      if (inst.configure() < 0) {
-        report(MessageKind::Refusal, note.state.name, "the note could not be set up (out of memory); dropped");
-        ok = false;
-      }
-    }
-    if (ok) {
-      // One chunk buffer serves every note in turn; it grows (once, in
-      // practice) to a block of the widest note.
-      const size_t capacity = size_t(Instrument::RTBUFSAMPS) * size_t(inst.outChanCount);
-      if (chunkBuffer.size() < capacity) chunkBuffer.resize(capacity);
-      float* chunk = chunkBuffer.data();
-      inst.chunkFrames = n;
-      inst.outBuffer = chunk;
-      inst.outFramesAdded = 0;
-      inst.outFramesCapacity = n;
-      note.state.chunkBuffer = chunk;
-      std::fill_n(chunk, size_t(n) * size_t(inst.outChanCount), 0.0f);
-      const int result = inst.run();
-      if (runResult) *runResult = result;
-      note.ranOnce = true;
-    }
-  } catch (...) {
-    report(MessageKind::Refusal, note.state.name, "the instrument failed while playing; note dropped");
-    ok = false;
-  }
-  gContext.note = nullptr;
-  if (!ok) {
-    --played;
-    ++refused;
-  }
-  return ok;
+Renderer::Renderer(int blockFrames, int channels, NoteRunner& runner)
+    : blockFrames(blockFrames), channels(channels), runner(runner), block(size_t(blockFrames) * size_t(channels)) {}
+
+void Renderer::add(std::unique_ptr<RealtimeNote> note) { arrived.push_back(std::move(note)); }
+
+void Renderer::add(BufferedNote note) {
+  insertInOrder(queuedBuffers, std::move(note), [](const BufferedNote& n) { return n.startFrame; });
 }
 
-Renderer::Renderer(Engine::Impl& engine)
-    : engine(engine), block(size_t(engine.settings.blockFrames) * size_t(engine.settings.channels)) {}
+int64_t Renderer::endFrame() const {
+  int64_t end = blockStart;
+  auto realtime = [&](const std::unique_ptr<RealtimeNote>& note) {
+    if (note) end = std::max(end, note->start() + note->frames());
+  };
+  std::for_each(arrived.begin(), arrived.end(), realtime);
+  std::for_each(queued.begin() + std::ptrdiff_t(nextQueued), queued.end(), realtime);
+  std::for_each(active.begin(), active.end(), realtime);
+  auto buffered = [&](const BufferedNote& note) { end = std::max(end, note.startFrame + note.frameCount()); };
+  std::for_each(queuedBuffers.begin(), queuedBuffers.end(), buffered);
+  std::for_each(activeBuffers.begin(), activeBuffers.end(), buffered);
+  return end;
+}
 
-void Renderer::takeNotes() {
-  std::vector<std::unique_ptr<RealtimeNote>>& incoming = engine.pending;
-  if (!incoming.empty()) {
-    if (!std::is_sorted(incoming.begin(), incoming.end(), startsEarlier))
-      std::stable_sort(incoming.begin(), incoming.end(), startsEarlier);
-    if (nextQueued == queued.size()) {
-      queued = std::move(incoming);
-      nextQueued = 0;
-    } else if (!startsEarlier(incoming.front(), queued.back())) {
-      queued.insert(queued.end(), std::make_move_iterator(incoming.begin()), std::make_move_iterator(incoming.end()));
-    } else {
-      // std::merge takes the earlier arrival first among notes of one start.
-      std::vector<std::unique_ptr<RealtimeNote>> merged;
-      merged.reserve(queued.size() - nextQueued + incoming.size());
-      std::merge(std::make_move_iterator(queued.begin() + std::ptrdiff_t(nextQueued)),
-                 std::make_move_iterator(queued.end()), std::make_move_iterator(incoming.begin()),
-                 std::make_move_iterator(incoming.end()), std::back_inserter(merged), startsEarlier);
-      queued = std::move(merged);
-      nextQueued = 0;
-    }
-    incoming.clear();
+void Renderer::queueArrivals() {
+  if (arrived.empty()) return;
+  if (!std::is_sorted(arrived.begin(), arrived.end(), startsEarlier))
+    std::stable_sort(arrived.begin(), arrived.end(), startsEarlier);
+  if (nextQueued == queued.size()) {
+    queued = std::move(arrived);
+    nextQueued = 0;
+  } else if (!startsEarlier(arrived.front(), queued.back())) {
+    queued.insert(queued.end(), std::make_move_iterator(arrived.begin()), std::make_move_iterator(arrived.end()));
+  } else {
+    // std::merge takes the earlier arrival first among notes of one start.
+    std::vector<std::unique_ptr<RealtimeNote>> merged;
+    merged.reserve(queued.size() - nextQueued + arrived.size());
+    std::merge(std::make_move_iterator(queued.begin() + std::ptrdiff_t(nextQueued)),
+               std::make_move_iterator(queued.end()), std::make_move_iterator(arrived.begin()),
+               std::make_move_iterator(arrived.end()), std::back_inserter(merged), startsEarlier);
+    queued = std::move(merged);
+    nextQueued = 0;
   }
-  for (BufferedNote& note : engine.buffered)
-    insertInOrder(queuedBuffers, std::move(note), [](const BufferedNote& n) { return n.startFrame; });
-  engine.buffered.clear();
+  arrived.clear();
 }
 
 int Renderer::renderBlock(int64_t endFrame, OutputSink& sink) {
-  const int blockFrames = engine.settings.blockFrames;
-  const int channels = engine.settings.channels;
+  queueArrivals();
   const int frames = int(std::clamp<int64_t>(endFrame - blockStart, 0, blockFrames));
   const int64_t horizon = blockStart + (frames > 0 ? blockFrames : 1);
   std::fill_n(block.data(), size_t(frames) * size_t(channels), 0.0f);
@@ -164,18 +138,17 @@ int Renderer::renderBlock(int64_t endFrame, OutputSink& sink) {
 }
 
 void Renderer::runNotes(int frames) {
-  const int channels = engine.settings.channels;
   for (std::unique_ptr<RealtimeNote>& note : active) {
     const int64_t from = std::max(note->start() + note->framesDone, blockStart);
     const int64_t to = std::min(note->start() + note->frames(), blockStart + frames);
     bool finished;
     if (note->frames() == 0) {
       // A note of no length still gets one call, at its start.
-      engine.runChunk(*note, 0, nullptr);
+      runner.runChunk(*note, 0, nullptr);
       finished = true;
     } else if (to > from) {
       const int n = int(to - from);
-      finished = !engine.runChunk(*note, n, nullptr);
+      finished = !runner.runChunk(*note, n, nullptr);
       if (!finished) {
         mixChunk(note->state.chunkBuffer, n, note->state.outChannels,
                  block.data() + size_t(from - blockStart) * size_t(channels), channels);
@@ -191,7 +164,6 @@ void Renderer::runNotes(int frames) {
 }
 
 void Renderer::mixBuffers(int frames) {
-  const int channels = engine.settings.channels;
   for (BufferedNote& note : activeBuffers) {
     const int64_t from = std::max(note.startFrame, blockStart);
     const int64_t to = std::min(note.startFrame + note.frameCount(), blockStart + frames);
@@ -203,13 +175,11 @@ void Renderer::mixBuffers(int frames) {
   std::erase_if(activeBuffers, [](const BufferedNote& note) { return note.frames.empty(); });
 }
 
-void Engine::Impl::render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks) {
+void Renderer::renderAll(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks) {
   const int64_t total = endFrame();
-  Renderer renderer(*this);
-  renderer.takeNotes();
   for (;;) {
-    const int frames = renderer.renderBlock(total, sink);
-    if (betweenBlocks) betweenBlocks(renderer.position());
+    const int frames = renderBlock(total, sink);
+    if (betweenBlocks) betweenBlocks(position());
     if (frames == 0) break;
   }
 }

@@ -18,6 +18,7 @@
 #include "Engine.h"
 #include "GenRoutines.h"
 #include "ScoreBudget.h"
+#include "ScorePitch.h"
 #include "SoundOutput.h"
 
 namespace vemora {
@@ -145,18 +146,33 @@ long long whole(lua_State* L, int i, const char* name) {
   return value;
 }
 
-int wholeInt(lua_State* L, int i, const char* name) {
-  const long long value = whole(L, i, name);
-  if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) {
-    badArgument(L, i, name, "a whole number in the range of int");
+// The arguments from `first` on, as the command layer takes numbers: a
+// Lua integer, or a float that is one exactly, is a whole number of 64
+// bits; anything else that is no number is left for the command to refuse.
+std::vector<Number> numbersFrom(lua_State* L, int first) {
+  std::vector<Number> numbers;
+  for (int i = first, top = lua_gettop(L); i <= top; ++i) {
+    if (lua_type(L, i) != LUA_TNUMBER) {
+      numbers.push_back(Number::none());
+      continue;
+    }
+    int exact = 0;
+    const lua_Integer integer = lua_tointegerx(L, i, &exact);
+    numbers.push_back(exact ? Number::integer(integer) : Number::of(lua_tonumber(L, i)));
   }
-  return static_cast<int>(value);
+  return numbers;
 }
 
-std::vector<double> numbersFrom(lua_State* L, int first) {
-  std::vector<double> values;
-  for (int i = first, top = lua_gettop(L); i <= top; ++i) values.push_back(number(L, i, "value"));
-  return values;
+// A command of the command layer from the arguments `first` on. An
+// argument it cannot take is said the way the score reader says every
+// argument error: its place, its name, what it must be and what it holds.
+template <class Command>
+Command commandFrom(lua_State* L, int first) {
+  try {
+    return Command::from(numbersFrom(L, first));
+  } catch (const BadArgument& bad) {
+    badArgument(L, first + int(bad.index), bad.name, bad.wanted.c_str());
+  }
 }
 
 std::string optionKey(const std::string& option) {
@@ -346,27 +362,24 @@ struct ScoreReader::Commands {
 
   static int gen(lua_State* L) {
     return guarded(L, "gen", [L] {
-      const int slot = wholeInt(L, 1, "slot");
-      const int routine = wholeInt(L, 2, "gen number");
-      const long long size = whole(L, 3, "size");
-      const std::vector<double> args = numbersFrom(L, 4);
+      const GenCommand command = commandFrom<GenCommand>(L, 1);
       ScoreBudget& budget = *reader(L).budget;
-      budget.tableFits(size, args.size());
-      engineAt(L).makeTable(slot, routine, size, args);
-      budget.chargeTable(size, args.size());
+      budget.tableFits(command.size, command.values.size());
+      engineAt(L);
+      reader(L).commands->gen(command);
+      budget.chargeTable(command.size, command.values.size());
       return 0;
     });
   }
 
   static int tab(lua_State* L) {
     return guarded(L, "tab", [L] {
-      const int routine = wholeInt(L, 1, "gen number");
-      const long long size = whole(L, 2, "size");
-      const std::vector<double> args = numbersFrom(L, 3);
+      const TabCommand command = commandFrom<TabCommand>(L, 1);
       ScoreBudget& budget = *reader(L).budget;
-      budget.tableFits(size, args.size());
-      TablePtr table = engineAt(L).makePFieldTable(routine, size, args);
-      budget.chargeTable(size, args.size());
+      budget.tableFits(command.size, command.values.size());
+      engineAt(L);
+      TablePtr table = reader(L).commands->tab(command);
+      budget.chargeTable(command.size, command.values.size());
       new (lua_newuserdatauv(L, sizeof(TablePtr), 0)) TablePtr(std::move(table));
       luaL_setmetatable(L, kTableType);
       return 1;
@@ -387,6 +400,27 @@ struct ScoreReader::Commands {
         }
       }
       lua_pushboolean(L, engineAt(L).playNote(name, std::move(pfields)));
+      return 1;
+    });
+  }
+
+  // A pitch conversion; upvalue 2 is its index among scorePitchFunctions().
+  static int pitch(lua_State* L) {
+    const ScorePitchFunction& function = scorePitchFunctions()[size_t(lua_tointeger(L, lua_upvalueindex(2)))];
+    return guarded(L, function.name, [L, &function] {
+      if (lua_gettop(L) != 1) throw ScoreError("give one argument, not " + std::to_string(lua_gettop(L)));
+      using Takes = ScorePitchFunction::Takes;
+      switch (function.takes) {
+        case Takes::PitchName:
+          lua_pushnumber(L, function(text(L, 1, "pitch name")));
+          break;
+        case Takes::MidiNote:
+          lua_pushnumber(L, function(number(L, 1, "MIDI note")));
+          break;
+        case Takes::Number:
+          lua_pushnumber(L, function(number(L, 1, "value")));
+          break;
+      }
       return 1;
     });
   }
@@ -459,6 +493,12 @@ ScoreReader::ScoreReader(Engine& engine, ScoreLimits limits)
     lua_pushlightuserdata(L, this);
     lua_pushcclosure(L, command.func, 1);
     lua_setglobal(L, command.name);
+  }
+  for (size_t i = 0; i < scorePitchFunctions().size(); ++i) {
+    lua_pushlightuserdata(L, this);
+    lua_pushinteger(L, lua_Integer(i));
+    lua_pushcclosure(L, Commands::pitch, 2);
+    lua_setglobal(L, scorePitchFunctions()[i].name);
   }
 }
 

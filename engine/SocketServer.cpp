@@ -11,13 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <limits>
 #include <map>
 #include <memory>
 #include <vector>
@@ -124,7 +124,7 @@ struct SocketServer::Impl {
   int wakePipe[2] = {-1, -1};
   int boundPort = 0;
   int nextConnection = 1;
-  int handled = 0;
+  std::atomic<int> handled{0};  // read by other threads (recordsHandled)
   std::vector<Connection> connections;
   std::map<int, Connection> socketless;
 
@@ -255,12 +255,9 @@ struct SocketServer::Impl {
     std::vector<double> p(size_t(record.n_args));
     if (!p.empty()) std::memcpy(p.data(), &record.data, sizeof(double) * p.size());  // data() may be null
     if (name == "gen") {
-      if (p.size() < 3) throw ScoreError("gen: give the slot, the routine number and the size");
-      for (size_t i = 0; i < 3; ++i)
-        if (!std::isfinite(p[i]) || std::fabs(p[i]) > double(std::numeric_limits<int>::max()) ||
-            p[i] != std::trunc(p[i]))
-          throw ScoreError("gen: the slot, routine number and size must be whole numbers");
-      engine.makeTable(int(p[0]), int(p[1]), static_cast<long long>(p[2]), std::vector<double>(p.begin() + 3, p.end()));
+      std::vector<Number> numbers;
+      for (const double value : p) numbers.push_back(Number::of(value));
+      commands.gen(GenCommand::from(numbers));
     } else if (engine.hasInstrument(name) || engine.hasFunction(name)) {
       if (!streaming()) startStream();
       if (engine.hasInstrument(name))
@@ -449,9 +446,10 @@ struct SocketServer::Impl {
         const int64_t clipped = writer->clippedSamples();
         const std::string clippedText =
             integerOutput && clipped > 0 ? ", " + std::to_string(clipped) + " samples clipped" : "";
-        std::printf("vemora: wrote %s (%.3f s, %d records, %d notes played, %d refused%s)\n",
-                    printable(writer->path()).c_str(), seconds, handled, engine.notesPlayed(), engine.notesRefused(),
-                    clippedText.c_str());
+        const int records = handled.load(), played = engine.notesPlayed();
+        std::printf("vemora: wrote %s (%.3f s, %d record%s, %d note%s played, %d refused%s)\n",
+                    printable(writer->path()).c_str(), seconds, records, records == 1 ? "" : "s", played,
+                    played == 1 ? "" : "s", engine.notesRefused(), clippedText.c_str());
         std::fflush(stdout);
         // A float file keeps overs but not values that are no number: the
         // writer put 0 for NaN and full scale for infinity.

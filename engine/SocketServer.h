@@ -72,6 +72,7 @@ class SocketServer {
   // Safe from a signal handler or another thread.
   void stop();
 
+  // Records run so far; safe from another thread while serve() runs.
   int recordsHandled() const;
 
   // The record path without a socket: bytes as they would arrive on the

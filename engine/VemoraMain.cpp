@@ -4,16 +4,20 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cerrno>
 #include <exception>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -37,21 +41,48 @@ constexpr int kNothingWritten = 1;
 // Also a render whose inputs changed under it: it ran, but is not what was asked.
 constexpr int kSomeRefused = 2;
 
+// What the command line says, in either mode: a render (a score to a file)
+// or socket mode (-i). Values stay text until the mode's checks read them,
+// so that each refusal names its option in the program's own words.
+// An option's value as given; given empty is not the same as not given.
+struct Given {
+  std::string text;
+  bool given = false;
+};
+
 struct CommandLine {
-  std::string score;
+  bool socketMode = false;
+  // Both modes.
   std::string output;
-  std::string sampleFormat;
   std::vector<std::string> pluginPaths;
-  bool quiet = false;
-  std::string maxScoreSteps;  // empty or 0: no limit
-  std::string maxMemory;      // empty: defaultMemoryLimit()
-  // Live audio (--play, --list-devices, --device, --input-device, --buffer).
+  Given maxMemory;  // not given: defaultMemoryLimit()
+  // Live audio, both modes: --play, --device, --buffer; --list-devices.
   bool play = false;
   bool listDevices = false;
   vemora::LiveOptions live;
+  // A render.
+  std::string score;
+  std::string sampleFormat;
+  bool quiet = false;
+  bool verbose = false;
+  std::string maxScoreSteps;  // empty or 0: no limit
+  // Socket mode.
+  Given socketNumber;
+  std::string root;
+  Given maxSessionSeconds;
+  Given maxRate;
+  Given maxChannels;
+  std::string log;  // "&>LOG", or empty
+};
+
+// Values on the command line that do not fit their option.
+struct BadOption : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
 void printError(const std::string& text) { std::fprintf(stderr, "vemora: %s\n", vemora::printable(text).c_str()); }
+
+void printWarning(const std::string& text) { printError("warning: " + text); }
 
 // A stop asked for while a file renders. The handler only notes the signal;
 // the render looks after every block and gives up, and giving up removes
@@ -142,6 +173,30 @@ void printReport(const vemora::RenderReport& report) {
                  std::strerror(errno), vemora::printable(report.path).c_str());
 }
 
+// What a user would not notice in the closing report: a channel that stayed
+// silent, notes that wrote nothing, samples clipped or beyond full scale.
+// Returns true when the file is not what the score asked for (clipped).
+bool warnAbout(const vemora::RenderReport& report) {
+  const std::string file = report.path + ": ";
+  for (size_t c = 0; c < report.peaks.size(); ++c)
+    if (!(report.peaks[c] > 0.0f)) printWarning(file + "channel " + std::to_string(c) + " stayed silent (peak -inf)");
+  if (report.notesOfNoLength > 0)
+    printWarning(file + std::to_string(report.notesOfNoLength) +
+                 (report.notesOfNoLength == 1 ? " note was" : " notes were") +
+                 " of no length and wrote no frames (a duration of 0, or too few pfields?)");
+  const float peak = report.peaks.empty() ? 0.0f : *std::max_element(report.peaks.begin(), report.peaks.end());
+  if (report.integerFormat && report.clippedSamples > 0) {
+    printWarning(file + std::to_string(report.clippedSamples) +
+                 " samples passed full scale and were clipped (lower the levels, or write float)");
+    return true;
+  }
+  // An infinite sample was reported already, and written as full scale.
+  if (!report.integerFormat && peak > 1.0f && std::isfinite(peak))
+    printWarning(file + "the peak passes full scale (" + dbfs(peak) +
+                 " dBFS); it is kept in this float file, but would clip when converted to 16 or 24 bits");
+  return false;
+}
+
 // A line on standard error, redrawn in place while the render runs. Only on
 // a terminal: in a log file it would be a heap of carriage returns.
 class ProgressLine {
@@ -175,16 +230,18 @@ long long stepLimitFrom(const std::string& text) {
   errno = 0;
   const long long steps = std::strtoll(text.c_str(), &end, 10);
   if (*end != '\0' || errno == ERANGE || steps < 0 || !std::isdigit(static_cast<unsigned char>(text[0])))
-    throw vemora::ScoreError("--max-score-steps: \"" + text + "\" is not a whole number from 0 to " +
-                             std::to_string(std::numeric_limits<long long>::max()));
+    throw BadOption("--max-score-steps: \"" + text + "\" is not a whole number from 0 to " +
+                    std::to_string(std::numeric_limits<long long>::max()));
   return steps;
 }
 
-size_t memoryLimitFrom(const std::string& text) {
-  if (text.empty()) return vemora::defaultMemoryLimit();
-  const size_t bytes = vemora::parseMemorySize(text);
+// Given empty, --max-memory is refused rather than taken as the default.
+size_t memoryLimitFrom(const CommandLine& options) {
+  if (!options.maxMemory.given) return vemora::defaultMemoryLimit();
+  const size_t bytes = vemora::parseMemorySize(options.maxMemory.text);
   if (bytes == 0)
-    throw vemora::ScoreError("--max-memory: \"" + text + "\" is not a size (give bytes, or a number with K, M or G)");
+    throw BadOption("--max-memory: \"" + options.maxMemory.text +
+                    "\" is not a size (give bytes, or a number with K, M or G)");
   return bytes;
 }
 
@@ -228,6 +285,7 @@ int playScore(const CommandLine& options, vemora::Engine& engine, const std::str
     printError(std::string("interrupted by ") + signalName(report.stoppedBy) + "; playback stopped after " + played +
                (report.outputPath.empty() ? "" : "; " + report.outputPath + " holds what was played"));
   }
+  engine.printAdvisorySummary();
   if (!options.quiet) vemora::printPlayReport(report, options.score);
   if (report.underruns > 0)
     printError(std::to_string(report.underruns) + " underrun" + (report.underruns == 1 ? "" : "s") +
@@ -236,7 +294,11 @@ int playScore(const CommandLine& options, vemora::Engine& engine, const std::str
   if (!report.integerFormat && report.clippedSamples > 0)
     printError(report.outputPath + ": " + std::to_string(report.clippedSamples) +
                " samples were NaN or infinite; they were written as 0 (NaN) or full scale (infinite)");
-  return report.notesRefused > 0 || report.inputsChanged > 0 ? kSomeRefused : kSuccess;
+  const bool clipped = report.integerFormat && report.clippedSamples > 0;
+  if (clipped)
+    printWarning(report.outputPath + ": " + std::to_string(report.clippedSamples) +
+                 " samples passed full scale and were clipped (lower the levels, or write float)");
+  return report.notesRefused > 0 || report.inputsChanged > 0 || clipped ? kSomeRefused : kSuccess;
 }
 
 int render(const CommandLine& options) {
@@ -244,8 +306,16 @@ int render(const CommandLine& options) {
   if (!options.output.empty()) vemora::outputFormatFor(options.output, options.sampleFormat);
 
   vemora::Engine engine;
+  engine.setAdvisoryEcho(options.verbose ? vemora::AdvisoryEcho::Each
+                         : options.quiet ? vemora::AdvisoryEcho::Silent
+                                         : vemora::AdvisoryEcho::Summarized);
+  // Whatever ends the run, the advisories held back are said before it ends.
+  struct SummaryAtEnd {
+    vemora::Engine& engine;
+    ~SummaryAtEnd() { engine.printAdvisorySummary(); }
+  } summaryAtEnd{engine};
   for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
-  const size_t memoryLimit = memoryLimitFrom(options.maxMemory);
+  const size_t memoryLimit = memoryLimitFrom(options);
   engine.setMemoryLimit(memoryLimit);
 
   vemora::ScoreLimits limits;
@@ -253,6 +323,7 @@ int render(const CommandLine& options) {
   limits.memoryBytes = memoryLimit;
   vemora::ScoreReader reader(engine, limits);
   reader.run(options.score);
+  engine.printAdvisorySummary();  // the score's; the render's follow it
 
   if (engine.notesPlayed() == 0) {
     printError("the score played no notes; nothing written");
@@ -279,6 +350,7 @@ int render(const CommandLine& options) {
   if (gStopSignal != 0)
     printError(std::string(signalName(gStopSignal)) + " came as " + report.path +
                " was being finished; it was written in full");
+  engine.printAdvisorySummary();
   if (!options.quiet) printReport(report);
   // A float file keeps values beyond full scale, but not values that are no
   // number at all: the writer put 0 for NaN and full scale for infinity.
@@ -287,12 +359,23 @@ int render(const CommandLine& options) {
                " samples were NaN or infinite; they were written as 0 (NaN) or full scale (infinite)");
   if (report.inputsChanged > 0)
     printError(report.path + " was written, but an input changed while it was read (see above)");
-  return report.notesRefused > 0 || report.inputsChanged > 0 ? kSomeRefused : kSuccess;
+  const bool clipped = warnAbout(report);
+  return report.notesRefused > 0 || report.inputsChanged > 0 || clipped ? kSomeRefused : kSuccess;
 }
 
+// -i anywhere on the line chooses socket mode before the line is parsed:
+// -o names the output file of a render but the socket number in socket
+// mode (the start line the client library sends is vemora -i -n -c -o N).
 bool isSocketMode(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (std::string(argv[i]) == "-i") return true;
+  return false;
+}
+
+// --list-devices needs no score.
+bool listsDevices(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--list-devices") return true;
   return false;
 }
 
@@ -300,123 +383,189 @@ constexpr const char* kSocketUsage =
     "vemora -i -n -s N [--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
     "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR] [--play [--device D] [--buffer FRAMES]]";
 
+// An option whose value is checked after the parse.
+CLI::Option* addGiven(CLI::App& app, const std::string& name, Given& value, const std::string& description) {
+  return app.add_option(name, value.text, description)->each([&value](const std::string&) { value.given = true; });
+}
+
+// The help's usage line names both modes (CLI11 alone would show
+// "vemora [OPTIONS]", the score being in the render's group).
+class BothUsages : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return "Usage: vemora [OPTIONS] score.lua\n       vemora -i -n -s N [OPTIONS]\n";
+  }
+};
+
+// The one definition of the command line. The options both modes take
+// belong to the program; each mode's own are in its group. The help shows
+// both groups, but only the chosen mode's is parsed: an option of the
+// other mode is an unknown argument.
+void defineCommandLine(CLI::App& app, CommandLine& options) {
+  app.description(
+      "Renders a score (a Lua script) to a sound file, or serves score records over TCP (socket mode, -i).");
+  app.formatter(std::make_shared<BothUsages>());
+  app.set_version_flag("--version", "vemora " VEMORA_VERSION);
+  app.add_option("--plugin-path", options.pluginPaths, "Folder searched for plug-ins before the others (repeatable)")
+      ->allow_extra_args(false)  // one folder per --plugin-path, never the score
+      ->type_name("DIR");
+  addGiven(app, "--max-memory", options.maxMemory,
+           "Memory that tables, inputs and legacy notes may take in all (bytes, or a number with K, M or G; "
+           "default half the machine's memory); asking for more is an error naming the score line or the record")
+      ->type_name("SIZE");
+  app.add_flag("--play", options.play,
+               "Play through the output device as it renders: a score (writing a file only when --output or "
+               "its rtoutput names one), or a session's records as they arrive");
+  app.add_option("--device", options.live.device, "Output device for --play: its number or name (--list-devices)")
+      ->type_name("NAME|INDEX");
+  app.add_option("--buffer", options.live.bufferFrames, "The device's buffer for --play, in frames (default 256)")
+      ->check(CLI::Range(16, 8192))
+      ->type_name("FRAMES");
+  app.add_flag("--list-devices", options.listDevices, "List the audio output and input devices, then exit");
+
+  CLI::Option_group* render =
+      app.add_option_group("Render", "Renders the score to a sound file: vemora [OPTIONS] score.lua");
+  render->add_option("score", options.score, "The score to render, a Lua file")
+      ->required(!options.listDevices)
+      ->type_name("FILE");
+  render
+      ->add_option("-o,--output", options.output,
+                   "Sound file to write (.wav .aif .aiff .flac); overrides the score's rtoutput")
+      ->type_name("FILE");
+  render
+      ->add_option("--sample-format", options.sampleFormat, "Sample format of the file; overrides the score's rtoutput")
+      ->check(CLI::IsMember({"16", "24", "float"}))
+      ->type_name("FORMAT");
+  render->add_flag("-q,--quiet", options.quiet,
+                   "Print no progress line, no closing report and no advisories (refusals and errors still show)");
+  render
+      ->add_flag("-v,--verbose", options.verbose,
+                 "Print every advisory as it comes (by default each distinct one is printed once, at the end, "
+                 "with the number of notes that gave it)")
+      ->excludes("--quiet");
+  render
+      ->add_option("--max-score-steps", options.maxScoreSteps,
+                   "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table "
+                   "entry filled or a sample a legacy note writes count one each; 0, the default: no limit); "
+                   "the score may set a lower one with set_option(\"max_score_steps=N\")")
+      ->type_name("N");
+
+  CLI::Option_group* socket = app.add_option_group(
+      "Socket mode", std::string(kSocketUsage) +
+                         "\nServes score records on TCP 127.0.0.1 port 1102+N (see vemora-send) until SIGTERM or "
+                         "SIGINT, which finish the file. Records reach files only inside the served folder.");
+  socket->add_flag("-i")->description("Socket mode: serve score records instead of rendering a score");
+  socket->add_flag("-n,-c")->description("Accepted as they are (the engine always writes a file)");
+  addGiven(*socket, "-s,-o", options.socketNumber,
+           "Socket number, 0 to 64000: the port is 1102+N (the client library's start line gives -o N)")
+      ->type_name("N");
+  socket
+      ->add_option("--output", options.output,
+                   "The session's file until an rtoutput record names another (default vemora-socket-N.wav); "
+                   "resolves against the current folder, not confined to the served one")
+      ->type_name("FILE");
+  socket->add_option("--root", options.root, "Folder served (default the current folder)")->type_name("DIR");
+  addGiven(*socket, "--max-session-seconds", options.maxSessionSeconds,
+           "Output a session may write, a positive number of seconds (default 21600); reaching it finishes "
+           "the file")
+      ->type_name("S");
+  addGiven(*socket, "--max-rate", options.maxRate,
+           "Highest sampling rate set_option records may set, 1000 to 768000 (default 192000)")
+      ->type_name("HZ");
+  addGiven(*socket, "--max-channels", options.maxChannels,
+           "Most channels set_option records may set, 1 to 64 (default 8)")
+      ->type_name("N");
+  socket
+      ->add_option("&>LOG", options.log,
+                   "Sends the program's output and messages to LOG, as a shell would (the client library "
+                   "passes it when it starts the program without a shell)")
+      ->type_name("");
+
+  render->disabled(options.socketMode);
+  socket->disabled(!options.socketMode);
+}
+
 // A whole number from low to high, or nothing.
-std::optional<long> wholeNumber(const char* text, long low, long high) {
+std::optional<long> wholeNumber(const std::string& text, long low, long high) {
   char* end = nullptr;
   errno = 0;
-  const long number = std::strtol(text, &end, 10);
-  if (*text == '\0' || *end != '\0' || errno == ERANGE || number < low || number > high) return std::nullopt;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || number < low || number > high) return std::nullopt;
   return number;
 }
 
-// vemora -i -n -s N [&>LOG]  or  vemora -i -n -c -o N: serve score records
-// on TCP port 1102 + N. -n (no audio device: the engine always writes a
-// file) and -c are accepted as they are. An argument "&>LOG" comes from a
-// start without a shell: it asks for what a shell would have done, so the
-// program's output and messages go to LOG.
-//
-// Any local process can connect, so the files records name are kept inside
-// the folder served (the current one, or --root DIR), and the session's
-// length, rate and channels have ceilings the operator may move.
-int serveSocket(int argc, char** argv) {
+// The settings socket mode serves with, from its options. The operator's
+// own --output is not confined and resolves against the current folder,
+// wherever --root points; records' paths resolve against the root.
+vemora::ServerSettings serverSettingsFrom(const CommandLine& options) {
   vemora::ServerSettings settings;
-  std::vector<std::string> pluginPaths;
-  std::string root;
-  std::string maxMemory;
-  bool haveNumber = false;
-  bool play = false;
-  vemora::LiveOptions live;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "-i" || arg == "-n" || arg == "-c") continue;
-    if ((arg == "-s" || arg == "-o") && hasValue) {
-      char* end = nullptr;
-      const long number = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || number < 0 || number > 64000) {
-        printError(std::string("\"") + argv[i] + "\" is not a socket number");
-        return kNothingWritten;
-      }
-      settings.socketNumber = int(number);
-      haveNumber = true;
-    } else if (arg == "--output" && hasValue) {
-      settings.defaultOutput = argv[++i];
-    } else if (arg == "--root" && hasValue) {
-      root = argv[++i];
-    } else if (arg == "--max-session-seconds" && hasValue) {
-      char* end = nullptr;
-      const double seconds = std::strtod(argv[++i], &end);
-      // Up to about 30 years, which keeps the count of frames well inside 64 bits.
-      if (end == argv[i] || *end != '\0' || !(seconds > 0.0) || seconds > 1e9) {
-        printError(std::string("--max-session-seconds: \"") + argv[i] + "\" is not a positive number of seconds");
-        return kNothingWritten;
-      }
-      settings.maxSessionSeconds = seconds;
-    } else if (arg == "--max-rate" && hasValue) {
-      const auto rate = wholeNumber(argv[++i], 1000, 768000);
-      if (!rate) {
-        printError(std::string("--max-rate: \"") + argv[i] + "\" is not a whole number from 1000 to 768000");
-        return kNothingWritten;
-      }
-      settings.maxSampleRate = int(*rate);
-    } else if (arg == "--max-channels" && hasValue) {
-      const auto channels = wholeNumber(argv[++i], 1, 64);
-      if (!channels) {
-        printError(std::string("--max-channels: \"") + argv[i] + "\" is not a whole number from 1 to 64");
-        return kNothingWritten;
-      }
-      settings.maxChannels = int(*channels);
-    } else if (arg == "--plugin-path" && hasValue) {
-      pluginPaths.push_back(argv[++i]);
-    } else if (arg == "--play") {
-      play = true;
-    } else if (arg == "--device" && hasValue) {
-      live.device = argv[++i];
-    } else if (arg == "--buffer" && hasValue) {
-      const auto frames = wholeNumber(argv[++i], 16, 8192);
-      if (!frames) {
-        printError(std::string("--buffer: \"") + argv[i] + "\" is not a whole number from 16 to 8192");
-        return kNothingWritten;
-      }
-      live.bufferFrames = int(*frames);
-    } else if (arg == "--max-memory" && hasValue) {
-      maxMemory = argv[++i];
-      if (maxMemory.empty()) maxMemory = "none";  // refused below, not taken as the default
-    } else if (arg.rfind("&>", 0) == 0 && arg.size() > 2) {
-      const std::string log = arg.substr(2);
-      if (!std::freopen(log.c_str(), "a", stdout) || !std::freopen(log.c_str(), "a", stderr)) return kNothingWritten;
-      setvbuf(stdout, nullptr, _IOLBF, 0);
-    } else {
-      printError("socket mode: unknown argument \"" + arg + "\" (" + kSocketUsage + ")");
-      return kNothingWritten;
-    }
+  if (!options.socketNumber.given) throw BadOption(std::string("socket mode needs a socket number: ") + kSocketUsage);
+  const auto number = wholeNumber(options.socketNumber.text, 0, 64000);
+  if (!number) throw BadOption("\"" + options.socketNumber.text + "\" is not a socket number");
+  settings.socketNumber = int(*number);
+  if (options.maxSessionSeconds.given) {
+    const std::string& text = options.maxSessionSeconds.text;
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    // Up to about 30 years, which keeps the count of frames well inside 64 bits.
+    if (end == text.c_str() || *end != '\0' || !(seconds > 0.0) || seconds > 1e9)
+      throw BadOption("--max-session-seconds: \"" + text + "\" is not a positive number of seconds");
+    settings.maxSessionSeconds = seconds;
   }
-  if (!haveNumber) {
-    printError(std::string("socket mode needs a socket number: ") + kSocketUsage);
-    return kNothingWritten;
+  if (options.maxRate.given) {
+    const auto rate = wholeNumber(options.maxRate.text, 1000, 768000);
+    if (!rate)
+      throw BadOption("--max-rate: \"" + options.maxRate.text + "\" is not a whole number from 1000 to 768000");
+    settings.maxSampleRate = int(*rate);
   }
+  if (options.maxChannels.given) {
+    const auto channels = wholeNumber(options.maxChannels.text, 1, 64);
+    if (!channels)
+      throw BadOption("--max-channels: \"" + options.maxChannels.text + "\" is not a whole number from 1 to 64");
+    settings.maxChannels = int(*channels);
+  }
+  const std::filesystem::path here = std::filesystem::current_path();
+  const std::string output =
+      options.output.empty() ? "vemora-socket-" + std::to_string(settings.socketNumber) + ".wav" : options.output;
   // Heard (--play), a session writes a file only when --output or an
   // rtoutput record names one.
-  if (settings.defaultOutput.empty() && !play)
-    settings.defaultOutput = "vemora-socket-" + std::to_string(settings.socketNumber) + ".wav";
-  const std::filesystem::path here = std::filesystem::current_path();
-  // The operator's own --output is not confined and resolves against the
-  // current folder, wherever --root points; records' paths resolve
-  // against the root.
-  if (!settings.defaultOutput.empty()) settings.defaultOutput = (here / settings.defaultOutput).string();
-  settings.baseFolder = root.empty() ? here.string() : (here / root).string();
+  if (!options.play || !options.output.empty()) settings.defaultOutput = (here / output).string();
+  settings.baseFolder = options.root.empty() ? here.string() : (here / options.root).string();
   settings.rootFolder = settings.baseFolder;
+  return settings;
+}
+
+// "&>LOG" comes from a start without a shell: it asks for what a shell
+// would have done, so the program's output and messages go to LOG.
+bool sendOutputTo(const std::string& log) {
+  if (log.size() <= 2 || log.rfind("&>", 0) != 0)
+    throw BadOption("socket mode: unknown argument \"" + log + "\" (" + kSocketUsage + ")");
+  const std::string path = log.substr(2);
+  if (!std::freopen(path.c_str(), "a", stdout) || !std::freopen(path.c_str(), "a", stderr)) return false;
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  return true;
+}
+
+// Socket mode: serves score records on TCP port 1102 + N until SIGTERM or
+// SIGINT. Any local process can connect, so the files records name are
+// kept inside the folder served (the current one, or --root DIR), and the
+// session's length, rate and channels have ceilings the operator may move.
+int serveSocket(const CommandLine& options) {
+  if (!options.log.empty() && !sendOutputTo(options.log)) return kNothingWritten;
+  vemora::ServerSettings settings = serverSettingsFrom(options);
   vemora::Engine engine;
-  for (const std::string& folder : pluginPaths) engine.addPluginPath(folder);
+  for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
   // What clients ask for (tables, inputs, legacy notes) draws from one
   // budget, so that no client can make the server take the machine.
-  engine.setMemoryLimit(memoryLimitFrom(maxMemory));
+  engine.setMemoryLimit(memoryLimitFrom(options));
   vemora::LiveSessionReport heard;
-  if (play) {
+  if (options.play) {
     // No device, no session: said now rather than at the first note. The
     // device opens with the first note, at the rate and channels set by then.
-    vemora::AudioSystem().find(live.device, true);
-    settings.openLive = [&engine, live, &heard] { return vemora::openLiveOutput(live, engine.settings(), &heard); };
+    vemora::AudioSystem().find(options.live.device, true);
+    settings.openLive = [&engine, live = options.live, &heard] {
+      return vemora::openLiveOutput(live, engine.settings(), &heard);
+    };
   }
   vemora::SocketServer server(engine, settings);
   server.listen();
@@ -434,57 +583,13 @@ int execute(int argc, char** argv) {
   // A reader of standard output that went away (| head -1) must not end a
   // render: the failed write is reported instead.
   std::signal(SIGPIPE, SIG_IGN);
-  if (isSocketMode(argc, argv)) {
-    try {
-      return serveSocket(argc, argv);
-    } catch (const std::exception& e) {
-      printError(e.what());
-      return kNothingWritten;
-    }
-  }
   CommandLine options;
-  CLI::App app{"Renders a score (a Lua script) to a sound file.", "vemora"};
-  app.footer(std::string("Socket mode: ") + kSocketUsage +
-             "\nserves score records on TCP 127.0.0.1 port 1102+N (see vemora-send); records reach files only\n"
-             "inside the current folder (or --root DIR); SIGTERM or SIGINT finishes the file.");
-  app.set_version_flag("--version", "vemora " VEMORA_VERSION);
-  app.add_option("score", options.score, "The score to render, a Lua file")->type_name("FILE");
-  app.add_option("-o,--output", options.output,
-                 "Sound file to write (.wav .aif .aiff .flac); overrides the score's rtoutput")
-      ->type_name("FILE");
-  app.add_option("--sample-format", options.sampleFormat, "Sample format of the file; overrides the score's rtoutput")
-      ->check(CLI::IsMember({"16", "24", "float"}))
-      ->type_name("FORMAT");
-  app.add_option("--plugin-path", options.pluginPaths,
-                 "Folder searched for plug-ins before the others (repeatable)")
-      ->allow_extra_args(false)  // one folder per --plugin-path, never the score
-      ->type_name("DIR");
-  app.add_flag("-q,--quiet", options.quiet, "Print no progress line and no closing report");
-  app.add_option("--max-score-steps", options.maxScoreSteps,
-                 "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table "
-                 "entry filled or a sample a legacy note writes count one each; 0, the default: no limit); "
-                 "the score may set a lower one with set_option(\"max_score_steps=N\")")
-      ->type_name("N");
-  app.add_option("--max-memory", options.maxMemory,
-                 "Memory that tables, inputs and legacy notes may take in all (bytes, or a number with K, M "
-                 "or G; default half the machine's memory); asking for more is an error naming the line")
-      ->type_name("SIZE");
-
-  app.add_flag("--play", options.play,
-               "Play the score through the output device as it renders; writes a file only when --output or "
-               "the score's rtoutput names one");
-  app.add_flag("--list-devices", options.listDevices, "List the audio output and input devices, then exit");
-  app.add_option("--device", options.live.device, "Output device for --play: its number or name (--list-devices)")
-      ->type_name("NAME|INDEX");
-  app.add_option("--input-device", options.live.inputDevice, "Input device for rtinput(\"device\")")
-      ->type_name("NAME|INDEX");
-  app.add_option("--buffer", options.live.bufferFrames, "The device's buffer for --play, in frames (default 256)")
-      ->check(CLI::Range(16, 8192))
-      ->type_name("FRAMES");
-
+  options.socketMode = isSocketMode(argc, argv);
+  options.listDevices = listsDevices(argc, argv);
+  CLI::App app{"", "vemora"};
+  defineCommandLine(app, options);
   try {
     app.parse(argc, argv);
-    if (options.score.empty() && !options.listDevices) throw CLI::RequiredError("score");
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
       app.exit(e);  // --help or --version
@@ -501,7 +606,7 @@ int execute(int argc, char** argv) {
       vemora::printDevices(audio);
       return kSuccess;
     }
-    return render(options);
+    return options.socketMode ? serveSocket(options) : render(options);
   } catch (const Interrupted& stop) {
     printError(std::string("interrupted by ") + signalName(stop.signal) +
                "; the render was stopped and nothing written");

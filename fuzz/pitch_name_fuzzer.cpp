@@ -1,7 +1,8 @@
 // The letter-name pitch parser on arbitrary text. Whatever the text, the
 // parser returns a pitch that a name can spell (letter C to B, two
 // accidentals, octave digit 0 to 9, cents within +-100) or its fallback,
-// middle C; pchlet and cpslet agree with it to the bit.
+// middle C; pchlet and cpslet agree with it to the bit, and so does the
+// silent parser that scores use, which refuses exactly what octlet refuses.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -26,5 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!(oct >= kLowestOct - 1e-12 && oct <= kHighestOct + 1e-12)) std::abort();
   if (pchlet(text.c_str()) != pchoct(oct)) std::abort();
   if (cpslet(text.c_str()) != std::exp2(oct) * kOctZeroHz) std::abort();
+  double checked = -1.0;
+  if (pitch_name_oct(text.c_str(), &checked) ? checked != oct : (checked != -1.0 || oct != 8.0)) std::abort();
   return 0;
 }

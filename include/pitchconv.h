@@ -16,4 +16,8 @@ double octmidi(unsigned char note);
 double octlet(const char* text);
 double pchlet(const char* text);
 double cpslet(const char* text);
+// The oct of a letter name into *oct, silently: 1 when the name is well
+// formed, 0 (and *oct untouched) when octlet would refuse it. For callers
+// that report a bad name in their own way.
+int pitch_name_oct(const char* text, double* oct);
 }

@@ -1,6 +1,7 @@
 // The varispeed reader: one channel of an interleaved input played at a
 // speed that may change every frame, read through the quadratic over the
-// three newest input samples.
+// three newest input samples. (What the two glides that play through it
+// share around it is in varispeed_glide.h.)
 //
 // The read position moves on by increment each frame; input is taken until
 // the newest sample lies within half a sample of it, so the output runs two
@@ -11,33 +12,7 @@
 
 #include <cstdint>
 
-#include "pfield_int.h"
 #include "pitchconv.h"
-
-// The pfields the two glides share: p0 start, p1 input skip, p2 duration (a
-// negative one is the end time in the input), p3 amplitude, p4 the pitch
-// curve's table, p5 the input channel (0 when not given), p6 the left
-// channel's share (0.5). Single precision, as the glides hold them.
-struct GlidePFields {
-  float start;
-  float inskip;
-  float dur;
-  float amp;
-  int pitchSlot;
-  int inChannel;
-  float pctLeft;
-
-  GlidePFields(const double p[], int n_args)
-      : start(float(p[0])),
-        inskip(float(p[1])),
-        dur(float(p[2])),
-        amp(float(p[3])),
-        pitchSlot(truncSaturatingNanLow(p[4])),
-        inChannel(n_args > 5 ? truncSaturatingNanLow(p[5]) : 0),
-        pctLeft(n_args > 6 ? float(p[6]) : 0.5f) {
-    if (dur < 0.0f) dur = -dur - inskip;
-  }
-};
 
 struct VarispeedReader {
   // Above 16 octaves up the read loop would take 65536 input samples for

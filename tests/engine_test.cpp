@@ -313,6 +313,8 @@ TEST(Rendering, LiveStreamPlacesNotesFromItsPosition) {
   } sink;
   engine->openStream(sink);
   EXPECT_TRUE(engine->streamIdle());
+  // The open stream renders blocks of the settings it was opened with.
+  EXPECT_THROW(engine->setOption("block=64"), ScoreError);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(engine->renderStreamBlock(), 16);
   ASSERT_EQ(engine->streamPosition(), 48);
   ASSERT_TRUE(engine->playNote("FRAMEPROBE", {0.0, 0.004, 0}));

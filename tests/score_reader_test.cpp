@@ -1,5 +1,6 @@
 // The score reader in process: scores written to temporary files, run against
 // an Engine, with PAN and the legacyprobe test functions as the plug-ins.
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 #include "Engine.h"
 #include "ScoreReader.h"
+#include "pitchconv.h"
 #include "SoundOutput.h"
 
 namespace fs = std::filesystem;
@@ -146,6 +148,11 @@ TEST_F(ScoreReaderTest, ErrorsNameTheScoreAsGivenAndTheLine) {
       {"rtoutput('out.wav', '12')\n", 1, "rtoutput: "},
       {"bus_config('PAN', 'sideways')\n", 1, "bus_config: "},
       {"load('NOSUCH')\n", 1, "load: no plug-in named NOSUCH (searched: "},
+      {"local hz = 440\nhz = cpslet('a4')\n", 2, "cpslet: \"a4\" is not a pitch name"},
+      {"cpsmidi(60.5)\n", 1, "cpsmidi: a MIDI note is a whole number from 0 to 255, not 60.5"},
+      {"cpsmidi(256)\n", 1, "cpsmidi: a MIDI note is a whole number from 0 to 255, not 256"},
+      {"cpspch('8.09')\n", 1, "cpspch: argument 1 (value) must be a number, not a string"},
+      {"octpch(8, 9)\n", 1, "octpch: give one argument, not 2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.score);
@@ -155,6 +162,49 @@ TEST_F(ScoreReaderTest, ErrorsNameTheScoreAsGivenAndTheLine) {
     const std::string expected = path + ":" + std::to_string(c.line) + ": " + c.start;
     EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
   }
+}
+
+// The score's pitch functions give the pitch module's values to the last bit;
+// the score asserts each against the module's value, written exactly.
+TEST_F(ScoreReaderTest, PitchFunctionsGiveThePitchModulesValues) {
+  std::string score;
+  auto check = [&](const std::string& call, double expected) {
+    char exact[64];
+    std::snprintf(exact, sizeof exact, "%a", expected);
+    std::string test = call + " == " + exact;
+    if (std::isinf(expected)) test = call + (expected > 0 ? " == math.huge" : " == -math.huge");
+    if (std::isnan(expected)) test = call + " ~= " + call;
+    score += "assert(" + test + ", [[" + call + "]])\n";
+  };
+  for (double pch : {8.09, 8.0, 3.115, -0.5, 12.13}) {
+    const std::string arg = std::to_string(pch);
+    const double exact = std::stod(arg);
+    check("octpch(" + arg + ")", octpch(exact));
+    check("cpspch(" + arg + ")", cpspch(exact));
+    check("midipch(" + arg + ")", midipch(exact));
+  }
+  for (double value : {8.75, 0.0, 440.0, 1e-3}) {
+    const std::string arg = std::to_string(value);
+    const double exact = std::stod(arg);
+    check("pchoct(" + arg + ")", pchoct(exact));
+    check("cpsoct(" + arg + ")", cpsoct(exact));
+    check("octcps(" + arg + ")", octcps(exact));
+    check("pchcps(" + arg + ")", pchcps(exact));
+  }
+  for (int note : {0, 60, 69, 127, 255}) {
+    const std::string arg = std::to_string(note);
+    check("pchmidi(" + arg + ")", pchmidi(static_cast<unsigned char>(note)));
+    check("octmidi(" + arg + ")", octmidi(static_cast<unsigned char>(note)));
+    check("cpsmidi(" + arg + ")", cpsoct(octmidi(static_cast<unsigned char>(note))));
+  }
+  for (const char* name : {"A4", "C#4", "Cbb4", "Bb3 -25", " A 4", "C4 100", "G9"}) {
+    const std::string arg = std::string("'") + name + "'";
+    check("octlet(" + arg + ")", octlet(name));
+    check("pchlet(" + arg + ")", pchlet(name));
+    check("cpslet(" + arg + ")", cpslet(name));
+  }
+  auto engine = makeEngine();
+  EXPECT_EQ(run(*engine, writeScore(score)), "");
 }
 
 TEST_F(ScoreReaderTest, MathRandomRepeatsForAGivenSeed) {

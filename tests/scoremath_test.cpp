@@ -242,3 +242,21 @@ TEST(Scoremath, RefusalInAScoreNamesTheFunctionAndTheLine) {
   EXPECT_EQ(engine->messages()[0].where, score.string() + ":3");
   fs::remove_all(folder);
 }
+
+// The render's seed covers the score functions too: seed N draws from
+// srand48(N), and an engine of seed 0 starts where an unseeded drand48 does,
+// so scores that set no seed draw what they always drew.
+TEST(Scoremath, TheSeedOptionSeedsTheDraws) {
+  auto engine = mathEngine();
+  engine->setOption("seed=7");
+  const std::vector<double> u = drands(7, 2);
+  EXPECT_EQ(engine->callFunction("lowrand", {}), std::min(u[0], u[1]));
+  drand48();
+  auto fresh = mathEngine();
+  unsigned short unseeded[3] = {0, 0, 0};
+  seed48(unseeded);
+  const double first = drand48(), second = drand48();
+  seed48(unseeded);
+  auto again = mathEngine();
+  EXPECT_EQ(again->callFunction("highrand", {}), std::max(first, second));
+}

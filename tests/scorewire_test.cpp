@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scorewire.h"
@@ -255,9 +257,13 @@ TEST(Scorewire, StartsTheEngineWithItsTwoCommandLines) {
   const int shellStatus = RTopensocket_syscall(3, const_cast<char*>(program.c_str()));
   fs::current_path(here);
   EXPECT_EQ(shellStatus, 0);
-  for (int i = 0; i < 200 && !fs::exists(folder / "args"); ++i) usleep(10000);
-  usleep(20000);
-  EXPECT_EQ(slurp(folder / "args").rfind("-i\n-n\n-c\n-o\n3\n", 0), 0u);
+  // The shell starts the program in the background: its arguments are
+  // there once it has written them.
+  const std::string shellLine = "-i\n-n\n-c\n-o\n3\n";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (slurp(folder / "args").rfind(shellLine, 0) != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(slurp(folder / "args").rfind(shellLine, 0), 0u) << slurp(folder / "args");
   fs::remove_all(folder);
 }
 

@@ -1,14 +1,20 @@
 // The engine's socket server, driven through the scorewire client: whole
-// records, notes placed from their arrival, bad records refused without
-// taking the server down, the output finished on stop.
+// records, notes placed from their arrival, connections taking turns, bad
+// records refused without taking the server down, the output finished on
+// stop. What depends on time runs on a clock the test moves.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +28,65 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kSocketNumber = 41;
+constexpr double kLimit = 60.0;  // seconds any wait may take, sanitizers included
+
+// Waits up to `seconds` for `done`, looking every 2 ms; returns whether it
+// came true.
+template <class Condition>
+bool waitUntil(double seconds, Condition done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// The server's clock, moved by the test and read by the server's thread.
+class TestClock {
+ public:
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point now() const { return Clock::time_point(Clock::duration(ticks.load())); }
+  void setSeconds(double seconds) {
+    ticks = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)).count();
+  }
+
+ private:
+  std::atomic<Clock::rep> ticks{0};
+};
+
+// Standard error going to a file the test can read while the server's
+// thread writes to it.
+class StderrFile {
+ public:
+  StderrFile() : path(fs::temp_directory_path() / ("socket-server-stderr-" + std::to_string(getpid()))) {
+    std::fflush(stderr);
+    saved = dup(STDERR_FILENO);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    dup2(fd, STDERR_FILENO);
+    close(fd);
+  }
+  ~StderrFile() {
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    fs::remove(path);
+  }
+  StderrFile(const StderrFile&) = delete;
+  StderrFile& operator=(const StderrFile&) = delete;
+
+  std::string text() const {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  bool has(const std::string& part, double seconds = kLimit) const {
+    return waitUntil(seconds, [&] { return text().find(part) != std::string::npos; });
+  }
+
+ private:
+  fs::path path;
+  int saved = -1;
+};
 
 struct RunningServer {
   std::unique_ptr<Engine> engine;
@@ -30,7 +95,8 @@ struct RunningServer {
   fs::path folder;
   int status = -1;
 
-  explicit RunningServer(const char* name) {
+  // With a clock, the server paces itself by it instead of the steady clock.
+  explicit RunningServer(const char* name, const TestClock* clock = nullptr) {
     folder = fs::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder);
@@ -43,6 +109,7 @@ struct RunningServer {
     serverSettings.socketNumber = kSocketNumber;
     serverSettings.defaultOutput = "default.wav";
     serverSettings.baseFolder = folder.string();
+    if (clock) serverSettings.clock = [clock] { return clock->now(); };
     server = std::make_unique<SocketServer>(*engine, serverSettings);
     server->listen();
     thread = std::thread([this] { status = server->serve(); });
@@ -68,9 +135,7 @@ void sendRaw(int fd, const sockdata& record) { ASSERT_EQ(write(fd, &record, size
 
 // Waits until the server has handled `count` records.
 void waitForRecords(const SocketServer& server, int count) {
-  for (int i = 0; i < 500 && server.recordsHandled() < count; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  ASSERT_GE(server.recordsHandled(), count);
+  ASSERT_TRUE(waitUntil(kLimit, [&] { return server.recordsHandled() >= count; })) << server.recordsHandled();
 }
 
 std::vector<float> readOutput(const fs::path& path) {
@@ -97,8 +162,12 @@ std::string slurpText(const fs::path& path) {
 
 }  // namespace
 
+// On the server's own clock: the two notes of a burst arrive at one moment
+// and play 0.5 s apart from it, paced by the clock into the file rtoutput
+// named.
 TEST(SocketServer, PlaysNotesFromTheirArrivalIntoTheNamedFile) {
-  RunningServer running("socket-session");
+  TestClock clock;
+  RunningServer running("socket-session", &clock);
   const int fd = running.connect();
   RTsendsock("load", fd, 1, "FRAMEPROBE");
   RTsendsock("rtoutput", fd, 1, "session.wav");
@@ -107,7 +176,7 @@ TEST(SocketServer, PlaysNotesFromTheirArrivalIntoTheNamedFile) {
   RTsendsock("FRAMEPROBE", fd, 3, 0.0, 0.05, 0.0);
   RTsendsock("FRAMEPROBE", fd, 3, 0.5, 0.05, 0.0);
   waitForRecords(*running.server, 5);
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  clock.setSeconds(0.7);  // both notes' time has come
   close(fd);
   running.stop();
   EXPECT_EQ(running.status, 0);
@@ -118,6 +187,112 @@ TEST(SocketServer, PlaysNotesFromTheirArrivalIntoTheNamedFile) {
   EXPECT_LE(starts[0], 2 * 80);                  // the first note sounds at once
   EXPECT_EQ(out[size_t(starts[1] + 399)], 400.0f);
   EXPECT_GE(out.size(), size_t(starts[1] + 400));
+}
+
+// Tables of 65536 entries from four harmonics, some milliseconds of work
+// each, sent on a connection back to back, faster than they run, for as
+// long as the flood lives. It ends by shutting the connection, which
+// frees a send the server left waiting.
+class TableFlood {
+ public:
+  explicit TableFlood(int fd)
+      : fd(fd), thread([this] {
+          while (!done) {
+            RTsendsock("gen", this->fd, 7, 1.0, 10.0, 65536.0, 1.0, 0.5, 0.33, 0.25);
+            ++count;
+          }
+        }) {}
+  ~TableFlood() {
+    done = true;
+    shutdown(fd, SHUT_RDWR);
+    thread.join();
+  }
+  TableFlood(const TableFlood&) = delete;
+  TableFlood& operator=(const TableFlood&) = delete;
+
+  int sent() const { return count; }
+
+ private:
+  int fd;
+  std::atomic<bool> done{false};
+  std::atomic<int> count{0};
+  std::thread thread;
+};
+
+// One connection sending heavy table records back to back does not hold
+// back the notes another sends meanwhile: they land as far apart in the
+// file as they were sent, not stacked up when the tables are done. Each
+// note is sent at its moment on the server's clock, which moves on once
+// the server has run the note: within a turn while the flood goes on (a
+// server that ran one connection's records while it had any would not
+// reach the note until the wait ran out).
+TEST(SocketServer, HeavyRecordsOnOneConnectionDoNotDelayAnothersNotes) {
+  constexpr int kNotes = 6;
+  constexpr double kApart = 0.4;
+  TestClock clock;
+  RunningServer running("socket-heavy", &clock);
+  const StderrFile err;
+  const int heavy = running.connect();
+  const int light = running.connect();
+  ASSERT_GE(heavy, 0);
+  ASSERT_GE(light, 0);
+  RTsendsock("load", light, 1, "FRAMEPROBE");
+  {
+    const TableFlood flood(heavy);
+    ASSERT_TRUE(waitUntil(kLimit, [&] { return flood.sent() >= 8; }));  // the flood is under way
+    for (int i = 0; i < kNotes; ++i) {
+      clock.setSeconds(kApart * i);
+      RTsendsock("FRAMEPROBE", light, 3, 0.0, 0.02, 0.0);
+      // A record of no command after the note: its complaint says the note ran.
+      const std::string mark = "mark" + std::to_string(i);
+      RTsendsock(mark.c_str(), light, 0);
+      ASSERT_TRUE(err.has("unknown command \"" + mark + "\"")) << "the note waited for the tables";
+    }
+  }
+  close(heavy);
+  close(light);
+  running.stop();
+  EXPECT_EQ(running.status, 0);
+  const std::vector<int> starts = noteStarts(readOutput(running.folder / "default.wav"));
+  ASSERT_EQ(starts.size(), size_t(kNotes)) << "a note is missing or overlaps another";
+  for (int i = 1; i < kNotes; ++i) {
+    SCOPED_TRACE(i);
+    // Generous: half the spacing they were sent with.
+    EXPECT_GE(starts[size_t(i)] - starts[size_t(i - 1)], int(kApart / 2 * 8000));
+  }
+}
+
+// While the session runs, its file's header is brought up to date every
+// half second of the server's clock: what a kill leaves is readable up to
+// that age.
+TEST(SocketServer, TheSessionFilesHeaderFollowsTheClock) {
+  TestClock clock;
+  RunningServer running("socket-header", &clock);
+  const int fd = running.connect();
+  RTsendsock("load", fd, 1, "FRAMEPROBE");
+  RTsendsock("rtoutput", fd, 1, "take.wav");
+  RTsendsock("FRAMEPROBE", fd, 3, 0.0, 10.0, 0.0);
+  waitForRecords(*running.server, 3);
+  // The frames the header of the file as it stands counts.
+  const auto framesInTheHeader = [&]() -> int64_t {
+    for (const auto& entry : fs::directory_iterator(running.folder)) {
+      if (entry.path().filename().string().rfind("take.wav.part-", 0) != 0) continue;
+      // Read under a name that says WAV; the bytes are the temporary's.
+      const fs::path copy = running.folder / "peek.wav";
+      fs::copy_file(entry.path(), copy, fs::copy_options::overwrite_existing);
+      return openSoundInput(copy.string())->frames();
+    }
+    return -1;
+  };
+  for (const double seconds : {0.5, 1.0, 2.0, 3.0}) {
+    SCOPED_TRACE(seconds);
+    clock.setSeconds(seconds);
+    int64_t frames = -1;
+    EXPECT_TRUE(waitUntil(kLimit, [&] { return (frames = framesInTheHeader()) == int64_t(seconds * 8000); })) << frames;
+  }
+  close(fd);
+  running.stop();
+  EXPECT_EQ(running.status, 0);
 }
 
 TEST(SocketServer, MalformedRecordsCloseTheirConnectionOnly) {
@@ -136,7 +311,7 @@ TEST(SocketServer, MalformedRecordsCloseTheirConnectionOnly) {
   std::strcpy(bad[3].name, "rtinput");
   bad[3].n_args = 1;
   std::memset(bad[3].data.text[0], 'a', SCOREWIRE_TEXT_BYTES);  // no terminator
-  ::testing::internal::CaptureStderr();
+  const StderrFile err;
   for (const sockdata& record : bad) {
     sendRaw(fd, record);
     char byte;
@@ -150,15 +325,16 @@ TEST(SocketServer, MalformedRecordsCloseTheirConnectionOnly) {
   fd = running.connect();
   RTsendsock("FRAMEPROBE", fd, 3, 0.0, 0.02, 0.0);
   waitForRecords(*running.server, 2);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The server sees the cut record's close before the stop.
+  EXPECT_TRUE(err.has("closed inside a record (10 of 8296 bytes)")) << err.text();
   close(fd);
   running.stop();
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("the command name is not terminated"), std::string::npos) << err;
-  EXPECT_NE(err.find("n_args -1 is outside 0 to 1024"), std::string::npos) << err;
-  EXPECT_NE(err.find("n_args 5000 is outside 0 to 1024"), std::string::npos) << err;
-  EXPECT_NE(err.find("text argument 0 is not terminated"), std::string::npos) << err;
-  EXPECT_NE(err.find("closed inside a record (10 of 8296 bytes)"), std::string::npos) << err;
+  const std::string messages = err.text();
+  EXPECT_NE(messages.find("the command name is not terminated"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("n_args -1 is outside 0 to 1024"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("n_args 5000 is outside 0 to 1024"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("text argument 0 is not terminated"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("closed inside a record (10 of 8296 bytes)"), std::string::npos) << messages;
   EXPECT_EQ(noteStarts(readOutput(running.folder / "default.wav")).size(), 1u);
 }
 
@@ -223,10 +399,7 @@ TEST(SocketServer, ProgramStartedAndStoppedByTheClient) {
   char host[] = "127.0.0.1";
   int fd = -1;
   ::testing::internal::CaptureStderr();
-  for (int i = 0; i < 500 && fd < 0; ++i) {
-    fd = newRTsock(host, 4);
-    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  waitUntil(kLimit, [&] { return (fd = newRTsock(host, 4)) >= 0; });
   ::testing::internal::GetCapturedStderr();
   ASSERT_GE(fd, 0);
   RTsendsock("set_option", fd, 2, "sr=8000", "channels=1");
@@ -235,7 +408,13 @@ TEST(SocketServer, ProgramStartedAndStoppedByTheClient) {
   RTsendsock("gen", fd, 4, 1.0, 2.0, 2.0, 0.5);
   RTsendsock("FRAMEPROBE", fd, 3, 0.0, 0.05, 0.0);
   RTsendsock("FRAMEPROBE", fd, 3, 0.25, 0.05, 0.0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The first note opens the session's file; the stop runs what was sent
+  // after it and plays both notes to their end.
+  EXPECT_TRUE(waitUntil(kLimit, [&] {
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.path().filename().string().rfind("client.wav.part-", 0) == 0) return true;
+    return false;
+  }));
   RTkillsocket(fd, pid);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);

@@ -32,6 +32,14 @@ std::string readFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
 // Bits per sample, from a WAV file's fmt chunk.
@@ -118,6 +126,46 @@ TEST_F(VemoraProgramTest, RefusedNoteStillWritesTheFileAndExitsWithTwo) {
   EXPECT_NE(outcome.out.find("1 played, 1 refused"), std::string::npos) << outcome.out;
 }
 
+// Fifty notes that each give the same advisory, and one refused note: the
+// advisory is said once with its count, every one with --verbose, none with
+// --quiet; the refusal always.
+TEST_F(VemoraProgramTest, AdvisoriesAreSaidOnceWithTheirCountUnlessVerbose) {
+  writeScore(std::string(kVoice) +
+             "load('SCULPT')\ngen(2, 10, 1024, 1)\ngen(3, 2, 2, 440, 550)\ngen(4, 2, 2, -6, -6)\n"
+             "for i = 0, 49 do SCULPT(i * 0.01, 0.01, 0.001, 2, 0.5) end\n"
+             "PAN(0.5, 0, 0.5, 1, 2, 0, 0.5)\n");
+  const std::string advisory = "score.lua:7: SCULPT: Setting phrase curve to all 1's.";
+  const std::string refusal = "score.lua:8: PAN: You asked for channel 2 of a 1-channel file.\n";
+  Outcome outcome = run("score.lua");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_EQ(outcome.err, refusal + advisory + " (50 notes; the first at this line)\n");
+  outcome = run("--verbose score.lua");
+  EXPECT_EQ(countOf(outcome.err, advisory + "\n"), 50u) << outcome.err;
+  EXPECT_TRUE(outcome.err.ends_with(refusal)) << outcome.err;
+  outcome = run("--quiet score.lua");
+  EXPECT_EQ(outcome.err, refusal);
+  EXPECT_EQ(outcome.status, 2);
+}
+
+// What the closing report alone would hide is said on standard error: a
+// silent channel, a note of no length, a peak past full scale. Clipping in a
+// 16-bit file means the file is not what was asked: exit status 2.
+TEST_F(VemoraProgramTest, WarnsOfSilenceEmptyNotesAndClipping) {
+  writeScore(std::string(kVoice) + "PAN(0, 0, 0.5, 4, 0, 0, 1)\nPAN(0.2, 0, 0, 1, 0, 0, 1)\n");
+  const std::string silent = "vemora: warning: out.wav: channel 1 stayed silent (peak -inf)\n";
+  const std::string empty =
+      "vemora: warning: out.wav: 1 note was of no length and wrote no frames (a duration of 0, or too few pfields?)\n";
+  Outcome outcome = run("--quiet --sample-format 16 -o out.wav score.lua");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_TRUE(startsWith(outcome.err, silent + empty + "vemora: warning: out.wav: ")) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, " samples passed full scale and were clipped")) << outcome.err;
+  outcome = run("--quiet -o out.wav score.lua");
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.err, silent + empty +
+                             "vemora: warning: out.wav: the peak passes full scale (6.0 dBFS); it is kept in this "
+                             "float file, but would clip when converted to 16 or 24 bits\n");
+}
+
 TEST_F(VemoraProgramTest, SameScoreRendersToIdenticalFiles) {
   writeScore(std::string(kVoice) +
              "for i = 0, 7 do PAN(i * 0.1, math.random() * 0.5, 0.3, math.random(), 0, 0, math.random()) end\n");
@@ -163,9 +211,30 @@ TEST_F(VemoraProgramTest, HelpAndVersionExitWithZero) {
   for (const char* option : {"--output", "--quiet", "--plugin-path", "--sample-format", "--version"}) {
     EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
   }
+  // Socket mode's options are in the same help.
+  for (const char* option : {"vemora -i -n -s N", "-s,-o N", "-n,-c", "--root", "--max-session-seconds", "--max-rate",
+                             "--max-channels", "--max-memory", "&>LOG"}) {
+    EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
+  }
   outcome = run("--version");
   EXPECT_EQ(outcome.status, 0);
   EXPECT_TRUE(startsWith(outcome.out, "vemora ") && outcome.out.find_first_of("0123456789") == 7) << outcome.out;
+}
+
+// Each mode takes its own options only: one of the other mode is an
+// unknown argument, before a score is read or a port opened.
+TEST_F(VemoraProgramTest, AnOptionOfTheOtherModeIsRefused) {
+  writeScore(std::string(kVoice) + "PAN(0, 0, 0.1, 1, 0, 0, 0.5)\n");
+  Outcome outcome = run("score.lua --root");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err,
+            "vemora: The following argument was not expected: --root\nRun 'vemora --help' for the options.\n");
+  EXPECT_FALSE(fs::exists(work / "score.wav"));
+  outcome = run("-i -n -s 60 --quiet");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err,
+            "vemora: The following argument was not expected: --quiet\nRun 'vemora --help' for the options.\n");
+  EXPECT_EQ(outcome.out, "");
 }
 
 }  // namespace

@@ -102,7 +102,7 @@ double octmidi(unsigned char note) { return note / 12.0 + kMidiZeroOct; }
 // Letter, up to two accidentals, one octave digit, optional signed cents.
 // Spaces (and only spaces) are skipped between any two parts; strtol alone
 // also lets other white space stand right before the cents.
-double octlet(const char* text) {
+int pitch_name_oct(const char* text, double* result) {
   enum class Step { Letter, FirstAccidental, SecondAccidental, Octave, Cents };
 
   int semitones = kUnset;
@@ -120,7 +120,7 @@ double octlet(const char* text) {
     switch (step) {
       case Step::Letter:
         semitones = letterSemitones(*at);
-        if (semitones == kUnset) return rejectPitch(text);
+        if (semitones == kUnset) return 0;
         ++at;
         step = Step::FirstAccidental;
         break;
@@ -146,7 +146,7 @@ double octlet(const char* text) {
         step = Step::Octave;
         break;
       case Step::Octave:
-        if (*at < '0' || *at > '9') return rejectPitch(text);
+        if (*at < '0' || *at > '9') return 0;
         // Digit 4 is the octave of middle C, oct 8.
         octave = (*at - '0') + 4;
         ++at;
@@ -157,7 +157,7 @@ double octlet(const char* text) {
         errno = 0;
         const long value = std::strtol(at, &end, 10);
         if (end == at || *end != '\0' || errno == ERANGE || value < -kMaxCents || value > kMaxCents) {
-          return rejectPitch(text);
+          return 0;
         }
         cents = value;
         walking = false;
@@ -169,11 +169,17 @@ double octlet(const char* text) {
   // The walk ran out before an octave digit: empty or all-space text, or a
   // name cut short such as "C#". There is no octave to place it in, so it is
   // refused like any other malformed name.
-  if (octave == kUnset) return rejectPitch(text);
+  if (octave == kUnset) return 0;
 
   double oct = semitones * kSemitoneOct + octave;
   if (cents != 0) oct += cents * kCentOct;
-  return oct;
+  *result = oct;
+  return 1;
+}
+
+double octlet(const char* text) {
+  double oct = 0.0;
+  return pitch_name_oct(text, &oct) ? oct : rejectPitch(text);
 }
 
 double pchlet(const char* text) { return pchoct(octlet(text)); }

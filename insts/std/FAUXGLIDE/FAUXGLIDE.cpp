@@ -1,7 +1,5 @@
 #include "FAUXGLIDE.h"
 
-#include <new>
-
 #include "wavekit.h"
 
 namespace {
@@ -22,47 +20,13 @@ float blockFade(int index, int blockFrames) {
 
 }  // namespace
 
-FAUXGLIDE::FAUXGLIDE() : ctrlCountdown(0), ampCurve(nullptr), pitchCurve(nullptr), inBuffer(nullptr) {}
-
-FAUXGLIDE::~FAUXGLIDE() { delete[] inBuffer; }
-
 int FAUXGLIDE::init(double p[], int n_args) {
-  if (n_args < 5) return die("FAUXGLIDE", "Wrong number of args.");
-  const GlidePFields note(p, n_args);
-  amp = note.amp;
-  inChannel = note.inChannel;
-  pctLeft = note.pctLeft;
-  const int pitchSlot = note.pitchSlot;
-  const float dur = note.dur;
-
-  if (rtsetoutput(note.start, dur, this) == -1) return -1;
-  if (rtsetinput(note.inskip, this) == -1) return -1;
-  // A negative channel would read before each frame of inBuffer.
-  if (inChannel >= inChanCount || inChannel < 0)
-    return die("FAUXGLIDE", "You asked for channel %d of a %d-channel file.", inChannel, inChanCount);
-
-  pitchCurve = floc(pitchSlot);
-  if (!pitchCurve) return die("FAUXGLIDE", "Unable to load pitch curve!");
-  tableset(SR, dur, fsize(pitchSlot), pitchTabs);
-
-  reader.inFrame = RTBUFSAMPS;  // used up: the first sample taken fetches a block
-
-  ampCurve = floc(1);
-  if (ampCurve) {
-    tableset(SR, dur, fsize(1), ampTabs);
-  } else {
-    vemora_advise("FAUXGLIDE", "Setting phrase curve to all 1's.");
-    aamp = amp;
-  }
-
-  ctrlPeriod = int(SR / float(resetval));
-  return noteFrames;
+  const int frames = VarispeedGlide::init(p, n_args);
+  if (!ampCurve) aamp = amp;  // without an amplitude curve, amp alone
+  return frames;
 }
 
-int FAUXGLIDE::configure() {
-  inBuffer = new (std::nothrow) float[size_t(inChanCount) * size_t(RTBUFSAMPS)];
-  return inBuffer ? 0 : -1;
-}
+int FAUXGLIDE::refuseWithoutPitchCurve(int) { return die("FAUXGLIDE", "Unable to load pitch curve!"); }
 
 int FAUXGLIDE::run() {
   const int frames = chunkFrames;
@@ -82,19 +46,14 @@ int FAUXGLIDE::run() {
       ctrlCountdown = ctrlPeriod;
     }
 
-    reader.take(inBuffer, blockFrames, inChanCount, inChannel, [&] { rtgetin(inBuffer, this, blockSamples); });
+    takeInput(blockFrames, blockSamples);
 
     const float fade = blockFade(reader.inFrame, blockFrames);
 
     const float value = reader.value();
     const float s = (aamp * fade) * value;
 
-    if (outChanCount == 2) {
-      out[1] = float(double(s) * (1.0 - double(pctLeft)));
-      out[0] = s * pctLeft;
-    } else {
-      out[0] = s;
-    }
+    writeFrame(out, s);
     ++frameCursor;
     out += outChanCount;
 

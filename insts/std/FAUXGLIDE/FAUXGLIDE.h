@@ -16,27 +16,17 @@
 #pragma once
 
 #include "Instrument.h"
-#include "varispeed.h"
+#include "varispeed_glide.h"
 
-class FAUXGLIDE : public Instrument {
+class FAUXGLIDE : public VarispeedGlide {
  public:
-  FAUXGLIDE();
-  ~FAUXGLIDE() override;
+  FAUXGLIDE() : VarispeedGlide("FAUXGLIDE") {}
   int init(double p[], int n_args) override;
-  int configure() override;
   int run() override;
 
  private:
-  VarispeedReader reader;
-  int ctrlPeriod = 0;
-  int ctrlCountdown;
-  int inChannel = 0;
-  float amp = 0.0f;
+  int refuseWithoutPitchCurve(int slot) override;
+
+  int ctrlCountdown = 0;  // runs over the whole note
   float aamp = 0.0f;
-  float pctLeft = 0.5f;
-  double* ampCurve;
-  double* pitchCurve;
-  float ampTabs[2] = {0.0f, 0.0f};
-  float pitchTabs[2] = {0.0f, 0.0f};
-  float* inBuffer;
 };

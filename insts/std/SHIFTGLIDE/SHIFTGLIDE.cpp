@@ -1,53 +1,9 @@
 #include "SHIFTGLIDE.h"
 
-#include <new>
-
 #include "wavekit.h"
 
-SHIFTGLIDE::SHIFTGLIDE() : ampCurve(nullptr), pitchCurve(nullptr), inBuffer(nullptr) {}
-
-SHIFTGLIDE::~SHIFTGLIDE() { delete[] inBuffer; }
-
-int SHIFTGLIDE::init(double p[], int n_args) {
-  if (n_args < 5) {
-    die("SHIFTGLIDE", "Wrong number of args.");
-    return -1;
-  }
-  const GlidePFields note(p, n_args);
-  amp = note.amp;
-  inChannel = note.inChannel;
-  pctLeft = note.pctLeft;
-  const int pitchSlot = note.pitchSlot;
-  const float dur = note.dur;
-
-  if (rtsetoutput(note.start, dur, this) == -1) return -1;
-  if (rtsetinput(note.inskip, this) == -1) return -1;
-  // A negative channel would read before each frame of inBuffer.
-  if (inChannel >= inChanCount || inChannel < 0)
-    return die("SHIFTGLIDE", "You asked for channel %d of a %d-channel file.", inChannel, inChanCount);
-
-  pitchCurve = floc(pitchSlot);
-  if (!pitchCurve) {
-    die("SHIFTGLIDE", "Unable to load pitch curve (table %d)!", pitchSlot);
-    return -1;
-  }
-  tableset(SR, dur, fsize(pitchSlot), pitchTabs);
-
-  reader.inFrame = RTBUFSAMPS;  // used up: the first sample taken fetches a block
-
-  ampCurve = floc(1);
-  if (ampCurve)
-    tableset(SR, dur, fsize(1), ampTabs);
-  else
-    vemora_advise("SHIFTGLIDE", "Setting phrase curve to all 1's.");
-
-  ctrlPeriod = int(SR / float(resetval));
-  return noteFrames;
-}
-
-int SHIFTGLIDE::configure() {
-  inBuffer = new (std::nothrow) float[size_t(inChanCount) * size_t(RTBUFSAMPS)];
-  return inBuffer ? 0 : -1;
+int SHIFTGLIDE::refuseWithoutPitchCurve(int slot) {
+  return die("SHIFTGLIDE", "Unable to load pitch curve (table %d)!", slot);
 }
 
 int SHIFTGLIDE::run() {
@@ -69,17 +25,12 @@ int SHIFTGLIDE::run() {
       ctrlCountdown = ctrlPeriod;
     }
 
-    reader.take(inBuffer, blockFrames, inChanCount, inChannel, [&] { rtgetin(inBuffer, this, blockSamples); });
+    takeInput(blockFrames, blockSamples);
 
     float s = reader.value();
     s *= aamp;
 
-    if (outChanCount == 2) {
-      out[1] = float(double(s) * (1.0 - double(pctLeft)));
-      out[0] = s * pctLeft;
-    } else {
-      out[0] = s;
-    }
+    writeFrame(out, s);
     ++frameCursor;
     out += outChanCount;
 

@@ -15,25 +15,13 @@
 #pragma once
 
 #include "Instrument.h"
-#include "varispeed.h"
+#include "varispeed_glide.h"
 
-class SHIFTGLIDE : public Instrument {
+class SHIFTGLIDE : public VarispeedGlide {
  public:
-  SHIFTGLIDE();
-  ~SHIFTGLIDE() override;
-  int init(double p[], int n_args) override;
-  int configure() override;
+  SHIFTGLIDE() : VarispeedGlide("SHIFTGLIDE") {}
   int run() override;
 
  private:
-  VarispeedReader reader;
-  int ctrlPeriod = 0;
-  int inChannel = 0;
-  float amp = 0.0f;
-  float pctLeft = 0.5f;
-  float ampTabs[2] = {0.0f, 0.0f};
-  float pitchTabs[2] = {0.0f, 0.0f};
-  double* ampCurve;
-  double* pitchCurve;
-  float* inBuffer;
+  int refuseWithoutPitchCurve(int slot) override;
 };

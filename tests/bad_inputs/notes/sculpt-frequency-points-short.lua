@@ -1,6 +1,7 @@
 -- Four points played from a table of two frequencies.
 -- exit: 0
 -- stderr: score.lua:{line}: SCULPT: The note plays 4 points but table 3 holds 2; its last entry is held.
+-- stderr: vemora: warning: score.wav: the peak passes full scale (49.0 dBFS); it is kept in this float file, but would clip when converted to 16 or 24 bits
 load("SCULPT")
 gen(1, 7, 100, 1, 100, 1)
 gen(2, 10, 1024, 1)
