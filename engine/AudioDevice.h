@@ -1,6 +1,14 @@
 // The sound card, through PortAudio: the devices there are, and an output
 // (optionally with input, full duplex) stream that plays what a ring holds.
 //
+// PortAudio rather than RtAudio: a plain C callback API whose callback is
+// handed the device's buffer (and the input's, full duplex, in the same
+// call), status flags for output underflow and input overflow, the latency
+// the stream really got and the callback's CPU load; one device list over
+// ALSA (and through it PulseAudio or PipeWire), JACK and OSS, listed without
+// opening every device as RtAudio's probing does; and a stable ABI that
+// Debian builds with both ALSA and JACK (portaudio19-dev).
+//
 // The stream's callback runs on the library's audio thread. It never blocks,
 // locks, allocates or calls into the engine: it copies frames out of the ring
 // (and input frames into another), counts the frames it took and counts an

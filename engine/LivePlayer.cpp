@@ -91,9 +91,15 @@ void LivePlayer::fileWhatWasPlayed() {
   const int64_t n = std::min<int64_t>(framesPlayed(), rendered) - backlogStart;
   if (n <= 0) return;
   const size_t samples = size_t(n) * size_t(channels);
-  file->write(backlog.data(), int(n));
-  backlog.erase(backlog.begin(), backlog.begin() + std::ptrdiff_t(samples));
+  file->write(backlog.data() + backlogFiled, int(n));
+  backlogFiled += samples;
   backlogStart += n;
+  // What was filed goes once it is half the backlog: moved rarely, not on
+  // every block.
+  if (backlogFiled * 2 >= backlog.size()) {
+    backlog.erase(backlog.begin(), backlog.begin() + std::ptrdiff_t(backlogFiled));
+    backlogFiled = 0;
+  }
 }
 
 void LivePlayer::reportUnderruns() {

@@ -81,7 +81,8 @@ class LivePlayer : public OutputSink {
   // Frames rendered but not yet in the file: the ring's frames, kept on
   // this side so the callback never touches the file.
   std::vector<float> backlog;
-  int64_t backlogStart = 0;  // the frame backlog[0] is
+  size_t backlogFiled = 0;   // samples at its front already in the file
+  int64_t backlogStart = 0;  // the frame at backlog[backlogFiled]
   int64_t underrunsSaid = 0;
   std::chrono::steady_clock::time_point lastUnderrunLine{};
   double load = 0.0;
