@@ -8,6 +8,8 @@
 // The program under test finds that device as the system's default.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,14 +38,50 @@ constexpr const char* kJackWait = "/usr/bin/jack_wait";
 // the renderer, the ring through unit tests) keeps the leak check.
 inline std::vector<std::string> sanitizerEnvironment() { return {"ASAN_OPTIONS=detect_leaks=0"}; }
 
+// The server's name: one of a few, each held by one test at a time (a lock
+// file, let go when the test's process ends however it ends), so that tests
+// never share a server. A few names, not a new one each time: JACK keeps a
+// server's name in a registry of eight until the server ends cleanly, and
+// frees a name that a dead server left only when a server of that name
+// starts again; new names each time would fill it after eight unclean ends.
+class ServerName {
+ public:
+  ServerName() {
+    programrun::waitFor(120, [&] {
+      for (int i = 0; i < kNames; ++i) {
+        const std::string lock = "/tmp/vemora-test-jack-" + std::to_string(i) + ".lock";
+        const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) continue;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+          held = fd;
+          name = "vemora-test-" + std::to_string(i);
+          return true;
+        }
+        close(fd);
+      }
+      programrun::sleepSeconds(0.1);
+      return false;
+    });
+  }
+  ~ServerName() {
+    if (held >= 0) close(held);
+  }
+  ServerName(const ServerName&) = delete;
+  ServerName& operator=(const ServerName&) = delete;
+
+  std::string name;  // empty when none came free
+
+ private:
+  static constexpr int kNames = 4;
+  int held = -1;
+};
+
 class Device {
  public:
   // period: the JACK server's period in frames. infile: raw FLOAT_LE frames
   // that capture reads (empty: none).
   explicit Device(const fs::path& folder, int period = 256, int rate = 44100, const std::string& infile = "")
-      : folder(folder) {
-    static std::atomic<int> counter{0};
-    name = "vemora-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+      : folder(folder), name(lease.name) {
     playedPath = folder / "played.raw";
     configPath = folder / "asound-test.conf";
     std::string conf =
@@ -64,6 +102,10 @@ class Device {
         "  slave.pcm \"vemora_file\"\n"
         "}\n";
     programrun::writeFile(configPath, conf);
+    if (name.empty()) {
+      why = "no JACK server name came free in 2 minutes (other tests hold /tmp/vemora-test-jack-*.lock)";
+      return;
+    }
     programrun::Process::Options options;
     options.args = {kJackd, "-n", name, "-d", "dummy", "-r", std::to_string(rate), "-p", std::to_string(period)};
     options.folder = folder;
@@ -93,8 +135,10 @@ class Device {
 
   ~Device() {
     if (server) {
+      // A server that ends cleanly takes its name out of JACK's registry;
+      // give it time on a busy machine before it is killed.
       server->signal(SIGTERM);
-      server->wait(10);
+      server->wait(60);
     }
   }
   Device(const Device&) = delete;
@@ -121,6 +165,7 @@ class Device {
   }
 
  private:
+  ServerName lease;  // first: held until the server has ended
   fs::path folder, playedPath, configPath;
   std::string name;
   std::unique_ptr<programrun::Process> server;
