@@ -102,7 +102,7 @@ void LivePlayer::fileWhatWasPlayed() {
   }
 }
 
-void LivePlayer::reportUnderruns() {
+void LivePlayer::reportUnderruns() const {
   const int64_t count = stream.counters().underruns.load(std::memory_order_relaxed);
   if (count == underrunsSaid) return;
   const auto now = Clock::now();
@@ -221,7 +221,7 @@ class DeviceOutput : public LiveOutput {
 
   OutputSink& sink() override { return player; }
   int64_t room() const override {
-    const_cast<LivePlayer&>(player).reportUnderruns();
+    player.reportUnderruns();
     return std::max<int64_t>(0, limit - int64_t(ring.readable()));
   }
   void recordArrived(int64_t streamPosition) override {

@@ -63,7 +63,7 @@ class LivePlayer : public OutputSink {
   // The share of the device's time its callback took, as last seen running.
   double callbackLoad() const { return load; }
   // Says any new underrun on standard error, at most once a second.
-  void reportUnderruns();
+  void reportUnderruns() const;
 
  private:
   void waitAWhile();
@@ -83,8 +83,9 @@ class LivePlayer : public OutputSink {
   std::vector<float> backlog;
   size_t backlogFiled = 0;   // samples at its front already in the file
   int64_t backlogStart = 0;  // the frame at backlog[backlogFiled]
-  int64_t underrunsSaid = 0;
-  std::chrono::steady_clock::time_point lastUnderrunLine{};
+  // Said on standard error so far (a socket session asks from const code).
+  mutable int64_t underrunsSaid = 0;
+  mutable std::chrono::steady_clock::time_point lastUnderrunLine{};
   double load = 0.0;
   int64_t lastPlayed = -1;  // when the device last took frames
   std::chrono::steady_clock::time_point lastMoved{};
