@@ -173,6 +173,14 @@ TEST_F(LiveAudioTest, PlayWithoutAnOutputNameWritesNoFile) {
   EXPECT_TRUE(programrun::temporariesUnder(folder).empty());
   const std::vector<float> heard = device.played();
   EXPECT_FALSE(silent(heard.begin(), heard.end()));
+  // The score's rtoutput is written, as in a render.
+  programrun::writeFile(folder / "named.lua", "rtoutput('named.wav', '16')\n" + panScore(0.5));
+  const Outcome named = play(device, {"--play", "named.lua"});
+  ASSERT_EQ(named.exitStatus, 0) << named.err;
+  EXPECT_TRUE(contains(named.out, "wrote ")) << named.out;
+  const Sound file = readSound(folder / "named.wav");
+  ASSERT_TRUE(file.opened);
+  EXPECT_EQ(file.samples.size(), size_t(44100 / 2) * 2);
 }
 
 // W1 of the benchmarks (the oscillator bank), 3 s of it with 16 of its 64
