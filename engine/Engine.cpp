@@ -275,6 +275,31 @@ std::vector<std::string> Engine::load(const std::string& name) {
   return impl->loadedPlugins[name] = impl->registry.takeNewNames();
 }
 
+std::vector<Engine::PluginInfo> Engine::listPlugins() {
+  std::vector<PluginInfo> list;
+  for (const std::string& name : impl->loader.available()) {
+    PluginInfo info{name, "", "", {}};
+    try {
+      info.registers = load(name);
+      void* handle = dlopen(impl->loader.open(name).path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+      auto text = [handle](const char* symbol) {
+        auto* value = handle ? static_cast<const char* const*>(dlsym(handle, symbol)) : nullptr;
+        return value && *value ? std::string(*value) : std::string();
+      };
+      info.kind = text("vemora_plugin_kind");
+      info.summary = text("vemora_plugin_summary");
+      if (handle) dlclose(handle);  // the reference NOLOAD took; the plug-in stays loaded
+      const bool instruments = std::any_of(info.registers.begin(), info.registers.end(),
+                                           [this](const std::string& n) { return hasInstrument(n); });
+      if (info.kind.empty()) info.kind = instruments ? "instrument" : "functions";
+    } catch (const ScoreError& error) {
+      info.kind = std::string("cannot be loaded: ") + error.what();
+    }
+    list.push_back(std::move(info));
+  }
+  return list;
+}
+
 void Engine::bindInstrument(const std::string& name, InstCreatorFunction factory) {
   if (!impl->registry.addInstrument(name, factory)) throw ScoreError("the name \"" + name + "\" is already registered");
 }

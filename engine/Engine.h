@@ -117,6 +117,15 @@ class Engine {
   std::vector<std::string> load(const std::string& name);
   // Binds a factory under a name directly, as an embedding host does.
   void bindInstrument(const std::string& name, InstCreatorFunction factory);
+  // Every plug-in on the search path, loaded to see what it is (an embedding
+  // host should list before it loads plug-ins of its own).
+  struct PluginInfo {
+    std::string name;
+    std::string kind;     // "instrument", "legacy note", "score functions", or the load error
+    std::string summary;  // one line, when the plug-in gives one
+    std::vector<std::string> registers;
+  };
+  std::vector<PluginInfo> listPlugins();
   bool hasInstrument(const std::string& name) const;
   bool hasFunction(const std::string& name) const;
 

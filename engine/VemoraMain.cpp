@@ -50,6 +50,7 @@ struct Given {
 
 struct CommandLine {
   bool socketMode = false;
+  bool listPlugins = false;
   // Both modes.
   std::string output;
   std::vector<std::string> pluginPaths;
@@ -328,10 +329,32 @@ int render(const CommandLine& options) {
 // -i anywhere on the line chooses socket mode before the line is parsed:
 // -o names the output file of a render but the socket number in socket
 // mode (the start line the client library sends is vemora -i -n -c -o N).
-bool isSocketMode(int argc, char** argv) {
+bool hasArgument(int argc, char** argv, const std::string& argument) {
   for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]) == "-i") return true;
+    if (argv[i] == argument) return true;
   return false;
+}
+
+bool isSocketMode(int argc, char** argv) { return hasArgument(argc, argv, "-i"); }
+
+// One line a plug-in: its name, its kind and what it is (or, for a plug-in
+// that does not say, the names it registers).
+int listPlugins(const CommandLine& options) {
+  vemora::Engine engine;
+  engine.setEchoMessages(false);
+  for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
+  const auto plugins = engine.listPlugins();
+  for (const vemora::Engine::PluginInfo& plugin : plugins) {
+    std::string about = plugin.summary;
+    if (about.empty()) {
+      about = "registers";
+      for (const std::string& name : plugin.registers) about += " " + name;
+    }
+    std::printf("%-12s %-16s %s\n", vemora::printable(plugin.name).c_str(), vemora::printable(plugin.kind).c_str(),
+                vemora::printable(about).c_str());
+  }
+  if (plugins.empty()) printError("no plug-ins on the search path");
+  return plugins.empty() ? kNothingWritten : kSuccess;
 }
 
 constexpr const char* kSocketUsage =
@@ -361,6 +384,8 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
       "Renders a score (a Lua script) to a sound file, or serves score records over TCP (socket mode, -i).");
   app.formatter(std::make_shared<BothUsages>());
   app.set_version_flag("--version", "vemora " VEMORA_VERSION);
+  app.add_flag("--list-plugins", options.listPlugins,
+               "List every plug-in on the search path (name, kind, what it is) and exit");
   app.add_option("--plugin-path", options.pluginPaths, "Folder searched for plug-ins before the others (repeatable)")
       ->allow_extra_args(false)  // one folder per --plugin-path, never the score
       ->type_name("DIR");
@@ -371,7 +396,9 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
 
   CLI::Option_group* render =
       app.add_option_group("Render", "Renders the score to a sound file: vemora [OPTIONS] score.lua");
-  render->add_option("score", options.score, "The score to render, a Lua file")->required()->type_name("FILE");
+  render->add_option("score", options.score, "The score to render, a Lua file")
+      ->required(!options.listPlugins)
+      ->type_name("FILE");
   render
       ->add_option("-o,--output", options.output,
                    "Sound file to write (.wav .aif .aiff .flac); overrides the score's rtoutput")
@@ -516,6 +543,7 @@ int execute(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   CommandLine options;
   options.socketMode = isSocketMode(argc, argv);
+  options.listPlugins = hasArgument(argc, argv, "--list-plugins");
   CLI::App app{"", "vemora"};
   defineCommandLine(app, options);
   try {
@@ -531,6 +559,7 @@ int execute(int argc, char** argv) {
   }
 
   try {
+    if (options.listPlugins) return listPlugins(options);
     return options.socketMode ? serveSocket(options) : render(options);
   } catch (const Interrupted& stop) {
     printError(std::string("interrupted by ") + signalName(stop.signal) +

@@ -136,3 +136,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeMORPHOSC, "MORPHOSC"};
   if (addrtInst(&this_rt) == -1) merror("MORPHOSC");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "Morphing wavetable oscillator: one pitch through a bank of waveforms");
