@@ -54,8 +54,9 @@ class ResampledSoundInput final : public SoundInput {
     blockInputFrames = blockFrames / up * down;
     leadInputFrames = down * ceilDiv(int64_t(std::ceil(kFilterReachFrames / std::min(ratio, 1.0))), down);
     leadFrames = leadInputFrames / down * up;
-    const int64_t sourceFrames = source->frames();
-    frameCount = sourceFrames / down * up + ceilDiv(sourceFrames % down * up, down);
+    // In 128 bits: a header may claim more frames than any file holds.
+    const __int128 frames = (__int128(source->frames()) * up + down - 1) / down;
+    frameCount = int64_t(std::min<__int128>(frames, std::numeric_limits<int64_t>::max() / 4));
 
     slotCount = int(std::clamp<int64_t>(kMostSlots * kLeastBlockFrames / blockFrames, 2, kMostSlots));
     const size_t samples = size_t(slotCount + 1) * size_t(blockFrames) * size_t(channelCount) +
