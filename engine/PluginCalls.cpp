@@ -159,8 +159,7 @@ int fsize(int slot) {
 // Legacy notes' numbered files: 0 the input, 1 the note's output.
 
 int (*getsample)(double pos, float* frame, int fno) = vemora::sampleInput;
-int (*addoutpointer[kLegacyFileCount])(float* frame, int fno) = {vemora::addFrameToNothing,
-                                                                  vemora::addFrameToOutput};
+int (*addoutpointer[kLegacyFileCount])(float* frame, int fno) = {vemora::addFrameToNothing, vemora::addFrameToOutput};
 int sfdesc[kLegacyFileCount] = {0, 0};
 
 int setnote(float start, float dur, int fno) { return target.legacy ? target.legacy->place(start, dur, fno) : -1; }
