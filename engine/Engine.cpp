@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <regex>
+#include <set>
 #include <utility>
 
 #include "FileSink.h"
@@ -100,6 +101,7 @@ struct Engine::Impl {
   std::vector<OpenedInput> inputsOpened;
   int inputsChanged = 0;
   std::vector<std::string> inputsResampled;  // for the closing report
+  std::set<std::string> resampleAdvised;
 
   NoteTally tally;
   NoteRunner runner{log, tally};
@@ -403,9 +405,11 @@ std::shared_ptr<SoundInput> Engine::Impl::atRenderRate(const std::shared_ptr<Sou
   } catch (const MemoryRefused& error) {
     throw ScoreError(error.what());
   }
+  // Said once per file, however often the score opens it again.
   char rates[64];
   std::snprintf(rates, sizeof rates, "%g Hz resampled to %d Hz", original->sampleRate(), settings.sampleRate);
-  log.report(MessageKind::Advice, "rtinput", original->name() + ": " + rates);
+  const std::string advice = original->name() + ": " + rates;
+  if (resampleAdvised.insert(advice).second) log.report(MessageKind::Advice, "rtinput", advice);
   char from[32];
   std::snprintf(from, sizeof from, " (%g Hz)", original->sampleRate());
   const std::string entry = original->name() + from;

@@ -222,8 +222,10 @@ TEST_F(ResampleTest, ProgramMixesRatesAndSaysSoOncePerFile) {
   writeInput("a48.wav", 48000, 1, 48000, tone(48000));
   writeInput("b441.wav", 44100, 1, 44100, tone(44100));
   writeInput("c22.wav", 22050, 2, 22050, tone(22050));
+  // a48.wav is opened, dropped unheard and opened again before its notes.
   programrun::writeFile(folder / "score.lua",
                         "load('PAN')\n"
+                        "rtinput('a48.wav') rtinput('b441.wav')\n"
                         "rtinput('a48.wav') PAN(0, 0, 1, 1, 0, 0, 0.5)\n"
                         "rtinput('b441.wav') PAN(0.5, 0, 1, 1, 0, 0, 0.5)\n"
                         "rtinput('c22.wav') PAN(1, 0, 1, 1, 1, 0, 0.5)\n"
@@ -237,7 +239,7 @@ TEST_F(ResampleTest, ProgramMixesRatesAndSaysSoOncePerFile) {
   EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
   EXPECT_EQ(outcome.err,
             "score.lua:2: rtinput: a48.wav: 48000 Hz resampled to 44100 Hz\n"
-            "score.lua:4: rtinput: c22.wav: 22050 Hz resampled to 44100 Hz\n");
+            "score.lua:5: rtinput: c22.wav: 22050 Hz resampled to 44100 Hz\n");
   EXPECT_TRUE(
       programrun::contains(outcome.out, "  inputs:  2 resampled to 44100 Hz: a48.wav (48000 Hz), c22.wav (22050 Hz)\n"))
       << outcome.out;
