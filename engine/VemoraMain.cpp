@@ -60,7 +60,9 @@ struct CommandLine {
   std::string sampleFormat;
   bool quiet = false;
   bool verbose = false;
-  std::string maxScoreSteps;  // empty or 0: no limit
+  std::string maxScoreSteps;             // empty or 0: no limit
+  std::string dither;                    // empty: the score's choice (set_option), else TPDF
+  std::optional<std::string> normalize;  // given: its level, or empty for the default
   // Socket mode.
   Given socketNumber;
   std::string root;
@@ -143,6 +145,22 @@ std::string dbfs(float peak) {
   return text;
 }
 
+// The inputs resampled and the gain of --normalize, when there were any.
+void printMastering(const vemora::RenderReport& report) {
+  if (!report.inputsResampled.empty()) {
+    std::string names;
+    for (const std::string& input : report.inputsResampled) names += (names.empty() ? "" : ", ") + input;
+    std::printf("  inputs:  %zu resampled to %d Hz: %s\n", report.inputsResampled.size(), report.sampleRate,
+                vemora::printable(names).c_str());
+  }
+  if (report.normalizeGain) {
+    if (report.peaks.empty() || *std::max_element(report.peaks.begin(), report.peaks.end()) == 0.0f)
+      std::printf("  gain:    none (the render is silent: there is no peak to normalize)\n");
+    else
+      std::printf("  gain:    %+.2f dB (normalized)\n", 20.0 * std::log10(*report.normalizeGain));
+  }
+}
+
 void printReport(const vemora::RenderReport& report) {
   const double audioSeconds = report.sampleRate > 0 ? static_cast<double>(report.frames) / report.sampleRate : 0.0;
   std::printf("wrote %s\n", vemora::printable(report.path).c_str());
@@ -158,6 +176,7 @@ void printReport(const vemora::RenderReport& report) {
     std::printf("  clipped: %lld samples\n", static_cast<long long>(report.clippedSamples));
   }
   std::printf("  notes:   %d played, %d refused\n", report.notesPlayed, report.notesRefused);
+  printMastering(report);
   if (report.renderSeconds > 0.0) {
     std::printf("  speed:   %.1fx real time (%.2f s)\n", audioSeconds / report.renderSeconds, report.renderSeconds);
   }
@@ -230,6 +249,16 @@ long long stepLimitFrom(const std::string& text) {
   return steps;
 }
 
+// --normalize's level: a number of dBFS at most 0, -1 when none is given.
+double normalizeLevelFrom(const std::string& text) {
+  if (text.empty()) return -1.0;
+  char* end = nullptr;
+  const double level = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || end == text.c_str() || !std::isfinite(level) || level > 0.0)
+    throw vemora::ScoreError("--normalize: \"" + text + "\" is not a level in dBFS at most 0 (-1, -0.3 ...)");
+  return level;
+}
+
 // Given empty, --max-memory is refused rather than taken as the default.
 size_t memoryLimitFrom(const CommandLine& options) {
   if (!options.maxMemory.given) return vemora::defaultMemoryLimit();
@@ -270,6 +299,10 @@ std::string outputPathFor(const CommandLine& options, const vemora::ScoreReader&
 int render(const CommandLine& options) {
   // An unusable --output is reported before a long score is read.
   if (!options.output.empty()) vemora::outputFormatFor(options.output, options.sampleFormat);
+  vemora::Mastering mastering;
+  if (!options.dither.empty())
+    mastering.dither = options.dither == "none" ? vemora::Dither::None : vemora::Dither::Tpdf;
+  if (options.normalize) mastering.normalizeDbfs = normalizeLevelFrom(*options.normalize);
 
   vemora::Engine engine;
   engine.setAdvisoryEcho(options.verbose ? vemora::AdvisoryEcho::Each
@@ -302,11 +335,13 @@ int render(const CommandLine& options) {
   std::optional<ProgressLine> progress;
   if (!options.quiet && isatty(STDERR_FILENO)) progress.emplace(engine.settings().sampleRate);
   const StopSignals stopSignals;
-  const vemora::RenderReport report =
-      engine.renderToFile(path, sample, [&progress, &stopSignals](int64_t done, int64_t inAll) {
+  const vemora::RenderReport report = engine.renderToFile(
+      path, sample,
+      [&progress, &stopSignals](int64_t done, int64_t inAll) {
         stopSignals.throwIfStopped();
         if (progress) progress->show(done, inAll);
-      });
+      },
+      mastering);
   progress.reset();
   // A stop that came while the file was being finished waited for it: the
   // file is complete, and the status says it was written.
@@ -414,6 +449,17 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
                  "Print every advisory as it comes (by default each distinct one is printed once, at the end, "
                  "with the number of notes that gave it)")
       ->excludes("--quiet");
+  render
+      ->add_option("--dither", options.dither,
+                   "Dither of 16- and 24-bit files: tpdf (the default, seeded from the score's seed) or none; "
+                   "overrides the score's set_option(\"dither=...\")")
+      ->check(CLI::IsMember({"tpdf", "none"}))
+      ->type_name("KIND");
+  render
+      ->add_option("--normalize", options.normalize,
+                   "Scale the whole render so that its peak is DBFS (default -1) before the file is written")
+      ->expected(0, 1)
+      ->type_name("[DBFS]");
   render
       ->add_option("--max-score-steps", options.maxScoreSteps,
                    "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table "
@@ -548,6 +594,8 @@ int execute(int argc, char** argv) {
   defineCommandLine(app, options);
   try {
     app.parse(argc, argv);
+    // Given without a level, the option holds nothing: the default level.
+    if (app.get_option_no_throw("--normalize")->count() > 0 && !options.normalize) options.normalize.emplace();
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
       app.exit(e);  // --help or --version
