@@ -329,19 +329,33 @@ int render(const CommandLine& options) {
     return kNothingWritten;
   }
 
-  const std::string path = outputPathFor(options, reader, engine);
+  // The output's errors (a folder that is not there, the score's own file)
+  // name the score line of the rtoutput that chose it, like any command's.
+  const bool scoreChoseOutput = options.output.empty() && !reader.outputPath().empty();
+  auto atOutputLine = [&](auto&& step) {
+    try {
+      return step();
+    } catch (const vemora::ScoreError& error) {
+      const std::string text = error.what();
+      if (!scoreChoseOutput || reader.outputLocation().empty() || !text.starts_with("rtoutput:")) throw;
+      throw vemora::ScoreError(reader.outputLocation() + ": " + text);
+    }
+  };
+  const std::string path = atOutputLine([&] { return outputPathFor(options, reader, engine); });
   const std::string sample = options.sampleFormat.empty() ? reader.outputSampleFormat() : options.sampleFormat;
 
   std::optional<ProgressLine> progress;
   if (!options.quiet && isatty(STDERR_FILENO)) progress.emplace(engine.settings().sampleRate);
   const StopSignals stopSignals;
-  const vemora::RenderReport report = engine.renderToFile(
-      path, sample,
-      [&progress, &stopSignals](int64_t done, int64_t inAll) {
-        stopSignals.throwIfStopped();
-        if (progress) progress->show(done, inAll);
-      },
-      mastering);
+  const vemora::RenderReport report = atOutputLine([&] {
+    return engine.renderToFile(
+        path, sample,
+        [&progress, &stopSignals](int64_t done, int64_t inAll) {
+          stopSignals.throwIfStopped();
+          if (progress) progress->show(done, inAll);
+        },
+        mastering);
+  });
   progress.reset();
   // A stop that came while the file was being finished waited for it: the
   // file is complete, and the status says it was written.
