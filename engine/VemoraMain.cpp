@@ -51,6 +51,9 @@ struct Given {
 struct CommandLine {
   bool socketMode = false;
   bool listPlugins = false;
+  // -c: the client library's start line, "-i -n -c -o N", whose -o is the
+  // socket number; everywhere else -o names the output file.
+  bool clientStartLine = false;
   // Both modes.
   std::string output;
   std::vector<std::string> pluginPaths;
@@ -407,7 +410,7 @@ int listPlugins(const CommandLine& options) {
 }
 
 constexpr const char* kSocketUsage =
-    "vemora -i -n -s N [--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
+    "vemora -i -n -s N [-o|--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
     "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR]";
 
 // An option whose value is checked after the parse.
@@ -487,11 +490,12 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
                          "SIGINT, which finish the file. Records reach files only inside the served folder.");
   socket->add_flag("-i")->description("Socket mode: serve score records instead of rendering a score");
   socket->add_flag("-n,-c")->description("Accepted as they are (the engine always writes a file)");
-  addGiven(*socket, "-s,-o", options.socketNumber,
-           "Socket number, 0 to 64000: the port is 1102+N (the client library's start line gives -o N)")
+  addGiven(*socket, options.clientStartLine ? "-s,-o" : "-s", options.socketNumber,
+           "Socket number, 0 to 64000: the port is 1102+N (after -c, as the client library's start line "
+           "gives it, -o N too)")
       ->type_name("N");
   socket
-      ->add_option("--output", options.output,
+      ->add_option(options.clientStartLine ? "--output" : "-o,--output", options.output,
                    "The session's file until an rtoutput record names another (default vemora-socket-N.wav); "
                    "resolves against the current folder, not confined to the served one")
       ->type_name("FILE");
@@ -604,6 +608,7 @@ int execute(int argc, char** argv) {
   CommandLine options;
   options.socketMode = isSocketMode(argc, argv);
   options.listPlugins = hasArgument(argc, argv, "--list-plugins");
+  options.clientStartLine = options.socketMode && hasArgument(argc, argv, "-c");
   CLI::App app{"", "vemora"};
   defineCommandLine(app, options);
   try {
