@@ -7,9 +7,11 @@
 #include <cmath>
 #include <limits>
 #include <regex>
+#include <set>
 #include <utility>
 
 #include "FileSink.h"
+#include "FloatScratch.h"
 #include "FunctionTables.h"
 #include "GenRoutines.h"
 #include "LegacyNote.h"
@@ -20,6 +22,7 @@
 #include "PluginLoader.h"
 #include "Registry.h"
 #include "Renderer.h"
+#include "ResampledSoundInput.h"
 #include "SoundOutput.h"
 #include "wavekit.h"
 
@@ -47,6 +50,13 @@ long parseInteger(const std::string& key, const std::string& value, long low, lo
     throw ScoreError("set_option: " + key + " must be a whole number from " + std::to_string(low) + " to " +
                      std::to_string(high) + ", not \"" + value + "\"");
   return number;
+}
+
+// "on" or "off", "tpdf" or "none": one of two words.
+bool parseChoice(const std::string& key, const std::string& value, const char* yes, const char* no) {
+  if (value == yes) return true;
+  if (value == no) return false;
+  throw ScoreError("set_option: " + key + " must be " + yes + " or " + no + ", not \"" + value + "\"");
 }
 
 // "out0-1" -> {0, 1}; "in3" -> {3}.
@@ -90,6 +100,8 @@ struct Engine::Impl {
   };
   std::vector<OpenedInput> inputsOpened;
   int inputsChanged = 0;
+  std::vector<std::string> inputsResampled;  // for the closing report
+  std::set<std::string> resampleAdvised;
 
   NoteTally tally;
   NoteRunner runner{log, tally};
@@ -109,10 +121,21 @@ struct Engine::Impl {
   int64_t origin() const { return renderer ? renderer->position() : 0; }
   int64_t endFrame() const { return renderer ? renderer->endFrame() : 0; }
   void render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks);
+  // Renders into writer with the whole render scaled so that its peak is
+  // targetDbfs; returns the gain.
+  double renderNormalized(SoundFileWriter& writer, double targetDbfs,
+                          const std::function<void(int64_t)>& betweenBlocks);
   std::unique_ptr<RealtimeNote> makeNote(const std::string& name, std::vector<PField> pfields);
   // Makes input the one that the following notes read; throws ScoreError
-  // when it runs at another rate than the render.
+  // when it runs at another rate than the render and cannot be resampled.
   void useInput(std::shared_ptr<SoundInput> input);
+  // input as the render hears it: as it is, resampled from its file's own
+  // rate, or refused as useInput says.
+  std::shared_ptr<SoundInput> atRenderRate(const std::shared_ptr<SoundInput>& input);
+  // After the rate or the resample option changed: the current input again,
+  // at the new rate. One that no longer fits is kept as it is, for its
+  // notes to be refused.
+  void readaptInput();
   // A table whose memory is charged to the budget while it lives.
   TablePtr chargedTable(const std::string& command, int number, long long size, const std::vector<double>& args);
 };
@@ -155,6 +178,28 @@ Renderer& Engine::Impl::theRenderer() {
 void Engine::Impl::render(OutputSink& sink, const std::function<void(int64_t)>& betweenBlocks) {
   theRenderer().renderAll(sink, betweenBlocks);
   renderer.reset();  // its notes have sounded; notes played later start a new render
+}
+
+// The render goes to a float scratch file first: its peak is known only at
+// its end. Gain and dither then meet the samples in one step, at the
+// writer's rounding, so that no quantisation happens before the gain and
+// no dither is amplified by it.
+double Engine::Impl::renderNormalized(SoundFileWriter& writer, double targetDbfs,
+                                      const std::function<void(int64_t)>& betweenBlocks) {
+  FloatScratch scratch(writer.path(), settings.channels);
+  int64_t end = 0;
+  render(scratch, [&](int64_t next) {
+    end = next;
+    if (betweenBlocks) betweenBlocks(next);
+  });
+  const double gain = normalizingGain(scratch.peak(), targetDbfs);
+  FileSink sink(writer);
+  // The caller's progress stays at the end; through it the caller may
+  // still stop the second pass.
+  scratch.replay(gain, sink, [&] {
+    if (betweenBlocks) betweenBlocks(end);
+  });
+  return gain;
 }
 
 std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, std::vector<PField> pfields) {
@@ -231,12 +276,18 @@ void Engine::setOption(const std::string& text) {
     next.controlRate = int(parseInteger(key, value, 1, 100000000));
   } else if (key == "seed") {
     next.seed = unsigned(parseInteger(key, value, 0, std::numeric_limits<unsigned>::max()));
+  } else if (key == "resample") {
+    next.resample = parseChoice(key, value, "on", "off");
+  } else if (key == "dither") {
+    next.dither = parseChoice(key, value, "tpdf", "none") ? Dither::Tpdf : Dither::None;
   } else {
-    throw ScoreError("set_option: unknown option \"" + key + "\" (known: sr, channels, block, control_rate, seed)");
+    throw ScoreError("set_option: unknown option \"" + key +
+                     "\" (known: sr, channels, block, control_rate, seed, resample, dither)");
   }
   impl->settings = next;
   impl->applySettings();
   if (key == "seed") seedScoreFunctions(next.seed);
+  if (key == "sr" || key == "resample") impl->readaptInput();
 }
 
 void Engine::setEchoMessages(bool echo) { impl->log.setEcho(echo); }
@@ -273,6 +324,31 @@ std::vector<std::string> Engine::load(const std::string& name) {
     return impl->loadedPlugins[name] = {name};
   }
   return impl->loadedPlugins[name] = impl->registry.takeNewNames();
+}
+
+std::vector<Engine::PluginInfo> Engine::listPlugins() {
+  std::vector<PluginInfo> list;
+  for (const std::string& name : impl->loader.available()) {
+    PluginInfo info{name, "", "", {}};
+    try {
+      info.registers = load(name);
+      void* handle = dlopen(impl->loader.open(name).path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+      auto text = [handle](const char* symbol) {
+        auto* value = handle ? static_cast<const char* const*>(dlsym(handle, symbol)) : nullptr;
+        return value && *value ? std::string(*value) : std::string();
+      };
+      info.kind = text("vemora_plugin_kind");
+      info.summary = text("vemora_plugin_summary");
+      if (handle) dlclose(handle);  // the reference NOLOAD took; the plug-in stays loaded
+      const bool instruments = std::any_of(info.registers.begin(), info.registers.end(),
+                                           [this](const std::string& n) { return hasInstrument(n); });
+      if (info.kind.empty()) info.kind = instruments ? "instrument" : "functions";
+    } catch (const ScoreError& error) {
+      info.kind = std::string("cannot be loaded: ") + error.what();
+    }
+    list.push_back(std::move(info));
+  }
+  return list;
 }
 
 void Engine::bindInstrument(const std::string& name, InstCreatorFunction factory) {
@@ -356,12 +432,50 @@ void Engine::setInput(std::unique_ptr<SoundInput> input) {
   impl->useInput(std::move(input));
 }
 
-void Engine::Impl::useInput(std::shared_ptr<SoundInput> next) {
-  if (next && next->sampleRate() != double(settings.sampleRate)) {
+std::shared_ptr<SoundInput> Engine::Impl::atRenderRate(const std::shared_ptr<SoundInput>& input) {
+  const double rate = double(settings.sampleRate);
+  const std::shared_ptr<SoundInput> original = unresampled(input);
+  if (original->sampleRate() == rate) return original;
+  // Only files are resampled: a host that hands over frames has them, and
+  // converts them as it sees fit.
+  if (!settings.resample || !original->fileIdentity()) {
     char text[64];
-    std::snprintf(text, sizeof text, "%g Hz but the render runs at %d Hz", next->sampleRate(), settings.sampleRate);
-    throw ScoreError("rtinput: \"" + next->name() + "\" runs at " + text);
+    std::snprintf(text, sizeof text, "%g Hz but the render runs at %d Hz", original->sampleRate(), settings.sampleRate);
+    throw ScoreError("rtinput: \"" + original->name() + "\" runs at " + text);
   }
+  if (input->sampleRate() == rate) return input;
+  std::shared_ptr<SoundInput> resampled;
+  try {
+    resampled = resampledSoundInput(original, settings.sampleRate, &memory);
+  } catch (const SoundFileError& error) {
+    throw ScoreError(error.what());
+  } catch (const MemoryRefused& error) {
+    throw ScoreError(error.what());
+  }
+  // Said once per file, however often the score opens it again.
+  char rates[64];
+  std::snprintf(rates, sizeof rates, "%g Hz resampled to %d Hz", original->sampleRate(), settings.sampleRate);
+  const std::string advice = original->name() + ": " + rates;
+  if (resampleAdvised.insert(advice).second) log.report(MessageKind::Advice, "rtinput", advice);
+  char from[32];
+  std::snprintf(from, sizeof from, " (%g Hz)", original->sampleRate());
+  const std::string entry = original->name() + from;
+  if (std::find(inputsResampled.begin(), inputsResampled.end(), entry) == inputsResampled.end())
+    inputsResampled.push_back(entry);
+  return resampled;
+}
+
+void Engine::Impl::readaptInput() {
+  if (!noteContext.input) return;
+  try {
+    useInput(noteContext.input);
+  } catch (const ScoreError&) {
+    noteContext.input = unresampled(noteContext.input);
+  }
+}
+
+void Engine::Impl::useInput(std::shared_ptr<SoundInput> next) {
+  if (next) next = atRenderRate(next);
   if (next && next->fileIdentity()) {
     const bool known = std::any_of(inputsOpened.begin(), inputsOpened.end(),
                                    [&](const OpenedInput& opened) { return opened.input.lock() == next; });
@@ -466,7 +580,7 @@ std::vector<float> Engine::renderToMemory() {
 }
 
 RenderReport Engine::renderToFile(const std::string& path, const std::string& sampleText,
-                                  const std::function<void(int64_t, int64_t)>& progress) {
+                                  const std::function<void(int64_t, int64_t)>& progress, const Mastering& mastering) {
   impl->activate();
   RenderReport report;
   try {
@@ -474,11 +588,16 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
     checkOutputIsNoInput(path);
     const int64_t total = impl->endFrame();
     SoundFileWriter writer(path, format, impl->settings.channels, impl->settings.sampleRate, total);
-    FileSink sink(writer);
+    if (mastering.dither.value_or(impl->settings.dither) == Dither::Tpdf) writer.ditherWith(impl->settings.seed);
     const auto begin = std::chrono::steady_clock::now();
     std::function<void(int64_t)> betweenBlocks;
     if (progress) betweenBlocks = [&](int64_t done) { progress(done, total); };
-    impl->render(sink, betweenBlocks);
+    if (mastering.normalizeDbfs) {
+      report.normalizeGain = impl->renderNormalized(writer, *mastering.normalizeDbfs, betweenBlocks);
+    } else {
+      FileSink sink(writer);
+      impl->render(sink, betweenBlocks);
+    }
     writer.commit();
     report.renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     report.path = writer.path();
@@ -495,6 +614,7 @@ RenderReport Engine::renderToFile(const std::string& path, const std::string& sa
   report.notesRefused = impl->tally.refused;
   report.notesOfNoLength = impl->tally.ofNoLength;
   report.inputsChanged = impl->inputsChanged;
+  report.inputsResampled = impl->inputsResampled;
   return report;
 }
 

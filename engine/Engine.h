@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,12 +22,23 @@ struct ScoreError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What a 16- or 24-bit file gets before its samples are rounded.
+enum class Dither { Tpdf, None };
+
 struct EngineSettings {
   int sampleRate = 44100;
   int channels = 2;
-  int blockFrames = 512;   // RTBUFSAMPS
-  int controlRate = 1000;  // resetval
-  unsigned seed = 0;       // rrand and the score's math.random
+  int blockFrames = 512;         // RTBUFSAMPS
+  int controlRate = 1000;        // resetval
+  unsigned seed = 0;             // rrand, the score's math.random and the dither
+  bool resample = true;          // an input file at another rate is resampled (off: refused)
+  Dither dither = Dither::Tpdf;  // integer output files
+};
+
+// How a file render is finished, beyond its format.
+struct Mastering {
+  std::optional<Dither> dither;         // empty: the engine's setting
+  std::optional<double> normalizeDbfs;  // scale the whole render so that its peak is this level
 };
 
 struct FunctionTable {
@@ -80,6 +92,9 @@ struct RenderReport {
   int notesOfNoLength = 0;     // played, but of no length: they wrote no frames
   int inputsChanged = 0;       // inputs found changed or cut shorter while read
   double renderSeconds = 0.0;  // wall time of the render
+  // Input files read at another rate than theirs: "NAME (48000 Hz)".
+  std::vector<std::string> inputsResampled;
+  std::optional<double> normalizeGain;  // the factor applied, when asked to normalize
 };
 
 // Receives the rendered output block by block.
@@ -97,8 +112,9 @@ class Engine {
   Engine& operator=(const Engine&) = delete;
 
   const EngineSettings& settings() const;
-  // "sr=48000", "channels=4", "block=256", "control_rate=500", "seed=7".
-  // Refused once a note has been played.
+  // "sr=48000", "channels=4", "block=256", "control_rate=500", "seed=7",
+  // "resample=off" (or on), "dither=none" (or tpdf). Refused once a note
+  // has been played.
   void setOption(const std::string& text);
 
   // Messages: echoed on standard error unless turned off, always kept.
@@ -117,6 +133,15 @@ class Engine {
   std::vector<std::string> load(const std::string& name);
   // Binds a factory under a name directly, as an embedding host does.
   void bindInstrument(const std::string& name, InstCreatorFunction factory);
+  // Every plug-in on the search path, loaded to see what it is (an embedding
+  // host should list before it loads plug-ins of its own).
+  struct PluginInfo {
+    std::string name;
+    std::string kind;     // "instrument", "legacy note", "score functions", or the load error
+    std::string summary;  // one line, when the plug-in gives one
+    std::vector<std::string> registers;
+  };
+  std::vector<PluginInfo> listPlugins();
   bool hasInstrument(const std::string& name) const;
   bool hasFunction(const std::string& name) const;
 
@@ -126,7 +151,10 @@ class Engine {
   void setTable(int slot, std::vector<double> values);
 
   // Input for the notes that follow. A file opened again, unchanged, is
-  // shared rather than opened (and cached) a second time.
+  // shared rather than opened (and cached) a second time. A file at another
+  // rate than the render is resampled as it is read, and an advisory says
+  // so (unless "resample=off": then it is refused). Input a host hands over
+  // must run at the render's rate.
   void setInput(const std::string& path);
   void setInput(std::unique_ptr<SoundInput> input);
   // Throws ScoreError when path is the same file (device and inode, however
@@ -159,9 +187,11 @@ class Engine {
   std::vector<float> renderToMemory();
   // Renders into a sound file (format from the extension; sampleText "16",
   // "24" or empty for 32-bit float) and reports on it. progress (if given)
-  // runs after each block with the frames done and the frames in all.
+  // runs after each block with the frames done and the frames in all (and,
+  // while a normalized render is written, with both at the end).
   RenderReport renderToFile(const std::string& path, const std::string& sampleText = "",
-                            const std::function<void(int64_t, int64_t)>& progress = {});
+                            const std::function<void(int64_t, int64_t)>& progress = {},
+                            const Mastering& mastering = {});
   int64_t scoreFrames() const;  // frames from 0 to the end of the last note
   // Samples that legacy notes have written since the engine began (a score
   // reader counts them against its limits).

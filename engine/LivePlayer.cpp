@@ -159,6 +159,8 @@ PlayReport playScore(Engine& engine, const LiveOptions& options, const std::stri
   if (format)
     writer = std::make_unique<SoundFileWriter>(outputPath, *format, settings.channels, settings.sampleRate,
                                                engine.scoreFrames());
+  // Dithered as a render's file is, so that the two are the same file.
+  if (writer && options.dither.value_or(settings.dither) == Dither::Tpdf) writer->ditherWith(settings.seed);
   LivePlayer player(stream, ring, settings.sampleRate, writer.get(), stopRequested);
   const auto begin = Clock::now();
   try {

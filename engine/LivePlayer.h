@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct LiveOptions {
   std::string device;       // --device NAME|INDEX; empty: the default
   std::string inputDevice;  // --input-device NAME|INDEX
   int bufferFrames = 256;   // --buffer FRAMES
+  // The file's dither, as a render's (--dither); empty: the engine's setting.
+  std::optional<Dither> dither;
 };
 
 // The sink that plays: blocks go into the ring (and, as the device takes

@@ -176,4 +176,17 @@ PluginLoader::Opened PluginLoader::open(const std::string& name) {
   throw ScoreError("load: no plug-in named " + name + " (searched: " + searched + ")");
 }
 
+std::vector<std::string> PluginLoader::available() const {
+  std::set<std::string> names;
+  for (const std::string& folder : searchPath()) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+      const std::string file = entry.path().filename().string();
+      if (file.size() > 6 && file.starts_with("lib") && file.ends_with(".so"))
+        names.insert(file.substr(3, file.size() - 6));
+    }
+  }
+  return {names.begin(), names.end()};
+}
+
 }  // namespace vemora

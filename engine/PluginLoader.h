@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ class PluginLoader {
   // Opens lib<name>.so; throws ScoreError when the name is not a plain name,
   // no folder has it, or the file is not a shared library that can be loaded.
   Opened open(const std::string& name);
+  // The names of every lib<NAME>.so on the search path, each once (the
+  // first folder that has it wins, as for open), in name order.
+  std::vector<std::string> available() const;
 
  private:
   std::vector<std::string> addedFolders;

@@ -290,6 +290,7 @@ struct ScoreReader::Commands {
       // A bad file name or format is the score's error at this line, not a
       // surprise after the whole score has been read.
       reader(L).commands->rtoutput(path, sample);
+      reader(L).outputWhere = callerLocation(L);
       return 0;
     });
   }

@@ -62,6 +62,9 @@ class ScoreReader {
   // empty when the score named no output.
   const std::string& outputPath() const;
   const std::string& outputSampleFormat() const;
+  // The score line of that rtoutput ("score.lua:3"), for errors the output
+  // meets later, when it is opened.
+  const std::string& outputLocation() const { return outputWhere; }
 
   // Steps the score has taken so far (Lua instructions are counted in
   // runs of up to a thousand, so this may trail by as many).
@@ -82,6 +85,7 @@ class ScoreReader {
   std::unique_ptr<ScoreBudget> budget;     // outlives the state, whose allocator it is
   std::unique_ptr<lua_State, LuaCloser> lua;
   std::string failure;  // a command's error text, kept until Lua raises it
+  std::string outputWhere;
 };
 
 }  // namespace vemora

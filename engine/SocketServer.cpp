@@ -192,6 +192,7 @@ struct SocketServer::Impl {
       // RF64 should it pass 4 GiB.
       writer = std::make_unique<SoundFileWriter>(path, format, engine.settings().channels, engine.settings().sampleRate,
                                                  kLengthUnknown);
+      if (engine.settings().dither == Dither::Tpdf) writer->ditherWith(engine.settings().seed);
       sink = std::make_unique<FileSink>(*writer);
     }
     if (live) sink = std::make_unique<LiveTee>(std::move(sink), live->sink());

@@ -15,7 +15,10 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <utility>
+
+#include "TpdfDither.h"
 
 namespace vemora {
 
@@ -269,7 +272,10 @@ struct SoundFileWriter::Impl {
             ++clipped;
           }
         }
-        const long code = std::min(std::lrint(x * scale), largest);
+        double scaled = x * scale;
+        if (dither) scaled += dither->next();
+        // Dither may carry full scale a step past either end.
+        const long code = std::clamp(std::lrint(scaled), -largest - 1, largest);
         *out = static_cast<int32_t>(code) * leftJustify;
       }
     }
@@ -376,6 +382,7 @@ struct SoundFileWriter::Impl {
   std::vector<float> floatScratch;
   std::vector<int32_t> intScratch;
   std::vector<float> peaks;
+  std::optional<TpdfDither> dither;  // integer formats only
   int64_t clipped = 0;
   int64_t frames = 0;
   int64_t frameLimit = std::numeric_limits<int64_t>::max();  // what the container can count
@@ -469,6 +476,10 @@ bool clearPeakTimestamp(int fd, bool bigEndian) {
 }  // namespace
 
 SoundFileWriter::~SoundFileWriter() = default;
+
+void SoundFileWriter::ditherWith(uint64_t seed) {
+  if (impl->format.sample != SampleFormat::Float32) impl->dither.emplace(seed);
+}
 
 void SoundFileWriter::write(const float* interleaved, int frames) {
   Impl& w = *impl;

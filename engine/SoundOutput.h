@@ -42,6 +42,10 @@ class SoundFileWriter {
   SoundFileWriter(const SoundFileWriter&) = delete;
   SoundFileWriter& operator=(const SoundFileWriter&) = delete;
 
+  // Integer samples written from now on get TPDF dither of one step (see
+  // TpdfDither.h) drawn from a generator seeded with seed. Float files are
+  // never dithered: for them this does nothing.
+  void ditherWith(uint64_t seed);
   // Integer formats clip to [-1, 1] (never wrap) and count the clipped samples.
   void write(const float* interleaved, int frames);
   // Closes the file, checks the header it ended with against the frames

@@ -52,6 +52,10 @@ struct Given {
 
 struct CommandLine {
   bool socketMode = false;
+  bool listPlugins = false;
+  // -c: the client library's start line, "-i -n -c -o N", whose -o is the
+  // socket number; everywhere else -o names the output file.
+  bool clientStartLine = false;
   // Both modes.
   std::string output;
   std::vector<std::string> pluginPaths;
@@ -65,7 +69,9 @@ struct CommandLine {
   std::string sampleFormat;
   bool quiet = false;
   bool verbose = false;
-  std::string maxScoreSteps;  // empty or 0: no limit
+  std::string maxScoreSteps;             // empty or 0: no limit
+  std::string dither;                    // empty: the score's choice (set_option), else TPDF
+  std::optional<std::string> normalize;  // given: its level, or empty for the default
   // Socket mode.
   Given socketNumber;
   std::string root;
@@ -148,6 +154,22 @@ std::string dbfs(float peak) {
   return text;
 }
 
+// The inputs resampled and the gain of --normalize, when there were any.
+void printMastering(const vemora::RenderReport& report) {
+  if (!report.inputsResampled.empty()) {
+    std::string names;
+    for (const std::string& input : report.inputsResampled) names += (names.empty() ? "" : ", ") + input;
+    std::printf("  inputs:  %zu resampled to %d Hz: %s\n", report.inputsResampled.size(), report.sampleRate,
+                vemora::printable(names).c_str());
+  }
+  if (report.normalizeGain) {
+    if (report.peaks.empty() || *std::max_element(report.peaks.begin(), report.peaks.end()) == 0.0f)
+      std::printf("  gain:    none (the render is silent: there is no peak to normalize)\n");
+    else
+      std::printf("  gain:    %+.2f dB (normalized)\n", 20.0 * std::log10(*report.normalizeGain));
+  }
+}
+
 void printReport(const vemora::RenderReport& report) {
   const double audioSeconds = report.sampleRate > 0 ? static_cast<double>(report.frames) / report.sampleRate : 0.0;
   std::printf("wrote %s\n", vemora::printable(report.path).c_str());
@@ -163,6 +185,7 @@ void printReport(const vemora::RenderReport& report) {
     std::printf("  clipped: %lld samples\n", static_cast<long long>(report.clippedSamples));
   }
   std::printf("  notes:   %d played, %d refused\n", report.notesPlayed, report.notesRefused);
+  printMastering(report);
   if (report.renderSeconds > 0.0) {
     std::printf("  speed:   %.1fx real time (%.2f s)\n", audioSeconds / report.renderSeconds, report.renderSeconds);
   }
@@ -235,6 +258,16 @@ long long stepLimitFrom(const std::string& text) {
   return steps;
 }
 
+// --normalize's level: a number of dBFS at most 0, -1 when none is given.
+double normalizeLevelFrom(const std::string& text) {
+  if (text.empty()) return -1.0;
+  char* end = nullptr;
+  const double level = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || end == text.c_str() || !std::isfinite(level) || level > 0.0)
+    throw vemora::ScoreError("--normalize: \"" + text + "\" is not a level in dBFS at most 0 (-1, -0.3 ...)");
+  return level;
+}
+
 // Given empty, --max-memory is refused rather than taken as the default.
 size_t memoryLimitFrom(const CommandLine& options) {
   if (!options.maxMemory.given) return vemora::defaultMemoryLimit();
@@ -275,10 +308,12 @@ std::string outputPathFor(const CommandLine& options, const vemora::ScoreReader&
 // --play: the score through the output device as it renders (and into
 // the file, when one is named). A stop ends playback at once and keeps in
 // the file what was played.
-int playScore(const CommandLine& options, vemora::Engine& engine, const std::string& path, const std::string& sample) {
+int playScore(const CommandLine& options, vemora::Engine& engine, const std::string& path, const std::string& sample,
+              std::optional<vemora::Dither> dither) {
   const StopSignals stopSignals;
-  const vemora::PlayReport report =
-      vemora::playScore(engine, options.live, path, sample, [] { return int(gStopSignal); });
+  vemora::LiveOptions live = options.live;
+  live.dither = dither;
+  const vemora::PlayReport report = vemora::playScore(engine, live, path, sample, [] { return int(gStopSignal); });
   if (report.stoppedBy != 0) {
     char played[32];
     std::snprintf(played, sizeof played, "%.3f s", double(report.framesPlayed) / report.sampleRate);
@@ -304,6 +339,10 @@ int playScore(const CommandLine& options, vemora::Engine& engine, const std::str
 int render(const CommandLine& options) {
   // An unusable --output is reported before a long score is read.
   if (!options.output.empty()) vemora::outputFormatFor(options.output, options.sampleFormat);
+  vemora::Mastering mastering;
+  if (!options.dither.empty())
+    mastering.dither = options.dither == "none" ? vemora::Dither::None : vemora::Dither::Tpdf;
+  if (options.normalize) mastering.normalizeDbfs = normalizeLevelFrom(*options.normalize);
 
   vemora::Engine engine;
   engine.setAdvisoryEcho(options.verbose ? vemora::AdvisoryEcho::Each
@@ -330,20 +369,43 @@ int render(const CommandLine& options) {
     return kNothingWritten;
   }
 
+  // The output's errors (a folder that is not there, the score's own file)
+  // name the score line of the rtoutput that chose it, like any command's.
+  const bool scoreChoseOutput = options.output.empty() && !reader.outputPath().empty();
+  auto atOutputLine = [&](auto&& step) {
+    try {
+      return step();
+    } catch (const vemora::ScoreError& error) {
+      const std::string text = error.what();
+      if (!scoreChoseOutput || reader.outputLocation().empty() || !text.starts_with("rtoutput:")) throw;
+      throw vemora::ScoreError(reader.outputLocation() + ": " + text);
+    }
+  };
   // Played, a score writes a file only when --output or rtoutput names one.
   const bool fileNamed = !options.output.empty() || !reader.outputPath().empty();
-  const std::string path = options.play && !fileNamed ? "" : outputPathFor(options, reader, engine);
+  const std::string path =
+      options.play && !fileNamed ? "" : atOutputLine([&] { return outputPathFor(options, reader, engine); });
   const std::string sample = options.sampleFormat.empty() ? reader.outputSampleFormat() : options.sampleFormat;
-  if (options.play) return playScore(options, engine, path, sample);
+  if (options.play) {
+    if (mastering.normalizeDbfs)
+      throw BadOption(
+          "--normalize scales the whole render before any of it is written; it cannot play as it renders "
+          "(--play)");
+    return playScore(options, engine, path, sample, mastering.dither);
+  }
 
   std::optional<ProgressLine> progress;
   if (!options.quiet && isatty(STDERR_FILENO)) progress.emplace(engine.settings().sampleRate);
   const StopSignals stopSignals;
-  const vemora::RenderReport report =
-      engine.renderToFile(path, sample, [&progress, &stopSignals](int64_t done, int64_t inAll) {
-        stopSignals.throwIfStopped();
-        if (progress) progress->show(done, inAll);
-      });
+  const vemora::RenderReport report = atOutputLine([&] {
+    return engine.renderToFile(
+        path, sample,
+        [&progress, &stopSignals](int64_t done, int64_t inAll) {
+          stopSignals.throwIfStopped();
+          if (progress) progress->show(done, inAll);
+        },
+        mastering);
+  });
   progress.reset();
   // A stop that came while the file was being finished waited for it: the
   // file is complete, and the status says it was written.
@@ -366,21 +428,36 @@ int render(const CommandLine& options) {
 // -i anywhere on the line chooses socket mode before the line is parsed:
 // -o names the output file of a render but the socket number in socket
 // mode (the start line the client library sends is vemora -i -n -c -o N).
-bool isSocketMode(int argc, char** argv) {
+bool hasArgument(int argc, char** argv, const std::string& argument) {
   for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]) == "-i") return true;
+    if (argv[i] == argument) return true;
   return false;
 }
 
-// --list-devices needs no score.
-bool listsDevices(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]) == "--list-devices") return true;
-  return false;
+bool isSocketMode(int argc, char** argv) { return hasArgument(argc, argv, "-i"); }
+
+// One line a plug-in: its name, its kind and what it is (or, for a plug-in
+// that does not say, the names it registers).
+int listPlugins(const CommandLine& options) {
+  vemora::Engine engine;
+  engine.setEchoMessages(false);
+  for (const std::string& folder : options.pluginPaths) engine.addPluginPath(folder);
+  const auto plugins = engine.listPlugins();
+  for (const vemora::Engine::PluginInfo& plugin : plugins) {
+    std::string about = plugin.summary;
+    if (about.empty()) {
+      about = "registers";
+      for (const std::string& name : plugin.registers) about += " " + name;
+    }
+    std::printf("%-12s %-16s %s\n", vemora::printable(plugin.name).c_str(), vemora::printable(plugin.kind).c_str(),
+                vemora::printable(about).c_str());
+  }
+  if (plugins.empty()) printError("no plug-ins on the search path");
+  return plugins.empty() ? kNothingWritten : kSuccess;
 }
 
 constexpr const char* kSocketUsage =
-    "vemora -i -n -s N [--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
+    "vemora -i -n -s N [-o|--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
     "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR] [--play [--device D] [--buffer FRAMES]]";
 
 // An option whose value is checked after the parse.
@@ -406,6 +483,8 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
       "Renders a score (a Lua script) to a sound file, or serves score records over TCP (socket mode, -i).");
   app.formatter(std::make_shared<BothUsages>());
   app.set_version_flag("--version", "vemora " VEMORA_VERSION);
+  app.add_flag("--list-plugins", options.listPlugins,
+               "List every plug-in on the search path (name, kind, what it is) and exit");
   app.add_option("--plugin-path", options.pluginPaths, "Folder searched for plug-ins before the others (repeatable)")
       ->allow_extra_args(false)  // one folder per --plugin-path, never the score
       ->type_name("DIR");
@@ -426,7 +505,7 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
   CLI::Option_group* render =
       app.add_option_group("Render", "Renders the score to a sound file: vemora [OPTIONS] score.lua");
   render->add_option("score", options.score, "The score to render, a Lua file")
-      ->required(!options.listDevices)
+      ->required(!options.listPlugins && !options.listDevices)
       ->type_name("FILE");
   render
       ->add_option("-o,--output", options.output,
@@ -444,6 +523,17 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
                  "with the number of notes that gave it)")
       ->excludes("--quiet");
   render
+      ->add_option("--dither", options.dither,
+                   "Dither of 16- and 24-bit files: tpdf (the default, seeded from the score's seed) or none; "
+                   "overrides the score's set_option(\"dither=...\")")
+      ->check(CLI::IsMember({"tpdf", "none"}))
+      ->type_name("KIND");
+  render
+      ->add_option("--normalize", options.normalize,
+                   "Scale the whole render so that its peak is DBFS (default -1) before the file is written")
+      ->expected(0, 1)
+      ->type_name("[DBFS]");
+  render
       ->add_option("--max-score-steps", options.maxScoreSteps,
                    "Stop a score that runs more than N steps (Lua instructions; 16 bytes allocated, a table "
                    "entry filled or a sample a legacy note writes count one each; 0, the default: no limit); "
@@ -456,11 +546,12 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
                          "SIGINT, which finish the file. Records reach files only inside the served folder.");
   socket->add_flag("-i")->description("Socket mode: serve score records instead of rendering a score");
   socket->add_flag("-n,-c")->description("Accepted as they are (the engine always writes a file)");
-  addGiven(*socket, "-s,-o", options.socketNumber,
-           "Socket number, 0 to 64000: the port is 1102+N (the client library's start line gives -o N)")
+  addGiven(*socket, options.clientStartLine ? "-s,-o" : "-s", options.socketNumber,
+           "Socket number, 0 to 64000: the port is 1102+N (after -c, as the client library's start line "
+           "gives it, -o N too)")
       ->type_name("N");
   socket
-      ->add_option("--output", options.output,
+      ->add_option(options.clientStartLine ? "--output" : "-o,--output", options.output,
                    "The session's file until an rtoutput record names another (default vemora-socket-N.wav); "
                    "resolves against the current folder, not confined to the served one")
       ->type_name("FILE");
@@ -585,11 +676,15 @@ int execute(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   CommandLine options;
   options.socketMode = isSocketMode(argc, argv);
-  options.listDevices = listsDevices(argc, argv);
+  options.listPlugins = hasArgument(argc, argv, "--list-plugins");
+  options.clientStartLine = options.socketMode && hasArgument(argc, argv, "-c");
+  options.listDevices = hasArgument(argc, argv, "--list-devices");
   CLI::App app{"", "vemora"};
   defineCommandLine(app, options);
   try {
     app.parse(argc, argv);
+    // Given without a level, the option holds nothing: the default level.
+    if (app.get_option_no_throw("--normalize")->count() > 0 && !options.normalize) options.normalize.emplace();
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
       app.exit(e);  // --help or --version
@@ -606,6 +701,7 @@ int execute(int argc, char** argv) {
       vemora::printDevices(audio);
       return kSuccess;
     }
+    if (options.listPlugins) return listPlugins(options);
     return options.socketMode ? serveSocket(options) : render(options);
   } catch (const Interrupted& stop) {
     printError(std::string("interrupted by ") + signalName(stop.signal) +

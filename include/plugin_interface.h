@@ -14,3 +14,12 @@
 // Weak, so that every source file of a plug-in may hold it and the linker
 // keeps one; a plug-in that defines the number itself overrides it.
 extern "C" __attribute__((weak, visibility("default"))) const int vemora_plugin_interface = VEMORA_PLUGIN_INTERFACE;
+
+// What the plug-in is, for `vemora --list-plugins`: its kind ("instrument",
+// "legacy note" or "score functions") and a one-line summary. Write it once,
+// in one source file of the plug-in:
+//   VEMORA_PLUGIN_ABOUT("instrument", "A tremolo: the input's level rises and falls");
+// A plug-in without it is listed by what it registers, with no summary.
+#define VEMORA_PLUGIN_ABOUT(kind, summary)                                                       \
+  extern "C" __attribute__((visibility("default"))) const char* const vemora_plugin_kind = kind; \
+  extern "C" __attribute__((visibility("default"))) const char* const vemora_plugin_summary = summary

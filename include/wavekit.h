@@ -37,28 +37,40 @@ float oscil(float amp, float si, double* t, int len, float* phs);
 // where k1 = (k + 1) % len, so the last entry leads back to the first.
 float oscili(float amp, float si, double* t, int len, float* phs);
 
-// Interpolating wavetable oscillator with a 16.16 fixed-point phase.
-// The state is public: callers may read and re-phase it.
+// Interpolating wavetable oscillator with a fixed-point phase: 16.16 (a
+// position in entries, with 16 bits of fraction) for tables of up to 32767
+// entries. A longer table keeps fewer bits of fraction, as many as let
+// tableLength << bits fit a 32-bit int (15 up to 65535 entries, 14 up to
+// 131071 ...), so that it plays whole. The state is public: callers may read
+// and re-phase it, in units of phaseUnit() per entry.
 //   incrementFactor = tableLength / srate, in double (0 when srate <= 0);
-//   phaseIncrement  = trunc(incrementFactor * (double)freq * 65536), clamped
-//                     to the int range (0 for NaN); setfreq recomputes it;
+//   phaseIncrement  = trunc(incrementFactor * (double)freq * phaseUnit()),
+//                     clamped to the int range (0 for NaN); setfreq
+//                     recomputes it;
 //   phase starts at 0. next() returns t[k] + (t[k1] - t[k]) * f as a float,
-//   computed in double, with k = phase >> 16, f = (phase & 0xFFFF) / 65536
-//   and k1 = (k + 1) % tableLength; then phase += phaseIncrement, wrapped
-//   into [0, tableLength * 65536) (negative increments run backwards).
-// A 16.16 position fits a 32-bit int only up to 32767 entries: a longer
-// table plays as if it held only its first 32767 entries, and tableLength
-// says so. A phase written from outside [0, tableLength * 65536) is wrapped
-// before the read. A null table or a length <= 0 makes next() return 0.
+//   computed in double, with k = phase >> bits, f = (phase mod phaseUnit())
+//   / phaseUnit() and k1 = (k + 1) % tableLength; then phase +=
+//   phaseIncrement, wrapped into [0, tableLength * phaseUnit()) (negative
+//   increments run backwards).
+// A phase written from outside that range is wrapped before the read. A null
+// table or a length <= 0 makes next() return 0.
 class Ooscili {
  public:
   Ooscili(float srate, float freq, double* table, int length);
   float next();
   void setfreq(float freq);
+  // Bits of fraction in phase: 16 for tables of up to 32767 entries.
+  int fractionBits() const {
+    int bits = 16;
+    while (bits > 0 && (static_cast<long long>(tableLength) << bits) > 2147483647LL) --bits;
+    return bits;
+  }
+  // Phase units per table entry: 2^fractionBits(), 65536.0 for 16.16.
+  double phaseUnit() const { return double(1 << fractionBits()); }
 
   double incrementFactor;  // table length / sampling rate
-  int phaseIncrement;      // 16.16 table positions per frame
-  int phase;               // 16.16 table position
+  int phaseIncrement;      // table positions per frame, in phase units
+  int phase;               // table position, in phase units
   int tableLength;
   double* table;
 };

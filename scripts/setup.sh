@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Vemora builds with (needs root or sudo).
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libsndfile1-dev liblua5.4-dev libcli11-dev
+packages=(cmake ninja-build g++ pkg-config libsndfile1-dev libsamplerate0-dev liblua5.4-dev libcli11-dev
           libgtest-dev libgmock-dev libbenchmark-dev)
 # clang and its libFuzzer runtime, for scripts/fuzz.sh alone; clang-format
 # for scripts/check-format.sh.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -116,6 +117,32 @@ TEST_F(DocExamples, EveryExampleScoreRenders) {
     EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
   }
   EXPECT_GT(n, 10);
+}
+
+// The cookbook's line that renders many scores at once, run as it stands
+// over a folder of score variants: every one is rendered.
+TEST_F(DocExamples, CookbookRendersManyScoresAtOnce) {
+  std::ifstream in(kSource / "docs" / "cookbook.md");
+  std::string line, command;
+  while (std::getline(in, line))
+    if (line.starts_with("ls scores/*.lua | xargs")) command = line;
+  ASSERT_FALSE(command.empty());
+  fs::create_directories(root / "work" / "scores");
+  for (int seed = 1; seed <= 6; ++seed)
+    writeFile(root / "work" / "scores" / ("take-" + std::to_string(seed) + ".lua"),
+              "set_option('seed=" + std::to_string(seed) +
+                  "')\nrtinput('../sounds/voice.wav')\nload('PAN')\n"
+                  "for i = 0, 3 do PAN(i * 0.2, math.random() * 2, 0.2, 0.8, 0, 0, math.random()) end\n");
+  Process::Options o;
+  o.args = {"/bin/sh", "-c", command};
+  o.folder = root / "work";
+  o.logs = root / "xargs";
+  o.environment = {std::string("PATH=") + VEMORA_BIN_DIR + ":" + std::getenv("PATH")};
+  const Outcome outcome = run(o, kSeconds);
+  expectNoCrashOrHang(outcome);
+  EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
+  for (int seed = 1; seed <= 6; ++seed)
+    EXPECT_GT(fs::file_size(root / "work" / "scores" / ("take-" + std::to_string(seed) + ".wav")), 44100u);
 }
 
 }  // namespace

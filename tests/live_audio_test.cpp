@@ -181,6 +181,10 @@ TEST_F(LiveAudioTest, PlayWithoutAnOutputNameWritesNoFile) {
   const Sound file = readSound(folder / "named.wav");
   ASSERT_TRUE(file.opened);
   EXPECT_EQ(file.samples.size(), size_t(44100 / 2) * 2);
+  // 16 bits, dithered as a render's file is: the same bytes.
+  const Outcome rendered = programrun::run(vemora({"-q", "-o", "rendered.wav", "named.lua"}, {}, "render"), 60);
+  ASSERT_EQ(rendered.exitStatus, 0) << rendered.err;
+  EXPECT_EQ(programrun::readFile(folder / "named.wav"), programrun::readFile(folder / "rendered.wav"));
 }
 
 // W1 of the benchmarks (the oscillator bank), 3 s of it with 16 of its 64

@@ -342,6 +342,17 @@ TEST_F(SocketSafety, ShellStartLineWithMinusOServes) {
   EXPECT_TRUE(contains(outcome.err, "vemora: no note was played; nothing written\n")) << outcome.err;
 }
 
+// Outside the client library's start line (-c), -o names the session's file
+// in socket mode as it does for a render.
+TEST_F(SocketSafety, MinusONamesTheFileOutsideTheStartLine) {
+  const Ended ended =
+      playSession(root / "o", {"-o", "take.wav"}, texts("load", {"argprobe"}) + note(0, 0.05, 0.25, 0.5));
+  EXPECT_EQ(ended.status, 0) << ended.err;
+  EXPECT_TRUE(contains(ended.out, "/o/take.wav (")) << ended.out;
+  EXPECT_TRUE(contains(ended.out, ", 1 note played, 0 refused")) << ended.out;
+  EXPECT_TRUE(fs::exists(root / "o" / "take.wav"));
+}
+
 // --root serves another folder than the current one: records' relative
 // paths resolve there, and the operator's own --output stays where it was.
 TEST_F(SocketSafety, RootOptionChoosesTheServedFolder) {

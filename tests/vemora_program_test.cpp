@@ -166,6 +166,17 @@ TEST_F(VemoraProgramTest, WarnsOfSilenceEmptyNotesAndClipping) {
                              "float file, but would clip when converted to 16 or 24 bits\n");
 }
 
+TEST_F(VemoraProgramTest, ListPluginsSaysWhatEachIs) {
+  fs::create_directories(work);
+  const Outcome outcome = run("--list-plugins --plugin-path '" VEMORA_TEST_PLUGIN_DIR "'");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(contains(outcome.out, "\nPAN          instrument       Scales one channel of the input")) << outcome.out;
+  EXPECT_TRUE(contains(outcome.out, "\ngravy        legacy note      ")) << outcome.out;
+  EXPECT_TRUE(contains(outcome.out, "\nscoremath    score functions  ")) << outcome.out;
+  // A plug-in that does not say what it is: what it registers.
+  EXPECT_TRUE(contains(outcome.out, "\nFRAMEPROBE   instrument       registers FRAMEPROBE\n")) << outcome.out;
+}
+
 TEST_F(VemoraProgramTest, SameScoreRendersToIdenticalFiles) {
   writeScore(std::string(kVoice) +
              "for i = 0, 7 do PAN(i * 0.1, math.random() * 0.5, 0.3, math.random(), 0, 0, math.random()) end\n");

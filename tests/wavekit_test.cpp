@@ -193,12 +193,18 @@ TEST(Ooscili, StaysInsideItsTable) {
     EXPECT_GE(osc.phase, 0);
     EXPECT_LT(osc.phase, 4 << 16);
   }
+  // A table past 32767 entries plays whole, with 15 bits of fraction; its
+  // last entry leads back to the first.
   std::vector<double> big(40000);
+  big[39999] = 1.0;
   Ooscili longTable(32767, 1, big.data(), 40000);
-  EXPECT_EQ(longTable.tableLength, 32767);
-  longTable.phase = (32767 << 16) - 1;
-  longTable.next();
-  EXPECT_EQ(longTable.phase, 65535);
+  EXPECT_EQ(longTable.tableLength, 40000);
+  EXPECT_EQ(longTable.fractionBits(), 15);
+  EXPECT_EQ(longTable.phaseIncrement, 40001);  // trunc(40000 / 32767 * 32768)
+  longTable.phase = (39999 << 15) + (1 << 14);
+  EXPECT_EQ(longTable.next(), 0.5f);
+  EXPECT_EQ(longTable.phase, (1 << 14) + 40001 - (1 << 15));
+  EXPECT_EQ(Ooscili(44100, 1, big.data(), 1 << 20).fractionBits(), 10);
   EXPECT_EQ(Ooscili(44100, 440, nullptr, 512).next(), 0.0f);
   EXPECT_EQ(Ooscili(44100, 440, t, 0).next(), 0.0f);
 }

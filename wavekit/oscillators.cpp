@@ -68,9 +68,6 @@ inline int toIncrement(double increment) {
   return static_cast<int>(increment);
 }
 
-// 16.16 positions stop fitting a 32-bit int beyond this many entries.
-constexpr int kMaxFixedPointLength = 32767;
-
 }  // namespace
 
 float oscil(float amp, float si, double* t, int len, float* phs) {
@@ -102,32 +99,29 @@ float oscili(float amp, float si, double* t, int len, float* phs) {
 }
 
 Ooscili::Ooscili(float srate, float freq, double* table, int length)
-    : incrementFactor(0.0),
-      phaseIncrement(0),
-      phase(0),
-      tableLength(length < kMaxFixedPointLength ? length : kMaxFixedPointLength),
-      table(table) {
+    : incrementFactor(0.0), phaseIncrement(0), phase(0), tableLength(length), table(table) {
   if (srate > 0.0f && std::isfinite(srate) && tableLength > 0)
     incrementFactor = static_cast<double>(tableLength) / static_cast<double>(srate);
   setfreq(freq);
 }
 
 void Ooscili::setfreq(float freq) {
-  phaseIncrement = toIncrement(incrementFactor * static_cast<double>(freq) * 65536.0);
+  phaseIncrement = toIncrement(incrementFactor * static_cast<double>(freq) * phaseUnit());
 }
 
 float Ooscili::next() {
   if (table == nullptr || tableLength <= 0) return 0.0f;
   // 64-bit so that a phase or length written from outside cannot overflow.
-  const int64_t span = static_cast<int64_t>(tableLength) << 16;
+  const int bits = fractionBits();
+  const int64_t span = static_cast<int64_t>(tableLength) << bits;
   int64_t pos = phase;
   if (pos < 0 || pos >= span) {
     pos %= span;
     if (pos < 0) pos += span;
   }
-  const int64_t k = pos >> 16;
+  const int64_t k = pos >> bits;
   const int64_t next = k + 1 == tableLength ? 0 : k + 1;
-  const double frac = static_cast<double>(pos & 0xFFFF) * (1.0 / 65536.0);
+  const double frac = static_cast<double>(pos & ((int64_t(1) << bits) - 1)) * (1.0 / phaseUnit());
   const double value = table[k] + (table[next] - table[k]) * frac;
 
   pos += phaseIncrement;

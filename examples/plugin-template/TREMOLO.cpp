@@ -74,3 +74,6 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeTREMOLO, "TREMOLO"};
   if (addrtInst(&this_rt) == -1) merror("TREMOLO");
 }
+
+// What vemora --list-plugins says of it.
+VEMORA_PLUGIN_ABOUT("instrument", "A tremolo: the input's level rises and falls at a steady rate");

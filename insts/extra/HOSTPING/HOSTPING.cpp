@@ -24,3 +24,5 @@ extern "C" VEMORA_EXPORT Instrument* makeHOSTPING() {
   inst->set_bus_config("HOSTPING");
   return inst;
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "A cue for the program that embeds the engine; makes no sound");

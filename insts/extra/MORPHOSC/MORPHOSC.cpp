@@ -16,7 +16,7 @@ double toHz(double freq) { return freq < 15.0 ? cpspch(freq) : freq; }
 // increment leaves the int range are held at its ends (NaN stops the
 // oscillator), so no frequency makes the conversion undefined.
 int phaseIncrementFor(const Ooscili& osc, double freqHz) {
-  const double increment = osc.incrementFactor * double(float(freqHz)) * 65536.0;
+  const double increment = osc.incrementFactor * double(float(freqHz)) * osc.phaseUnit();
   return truncSaturating(increment);
 }
 
@@ -87,7 +87,7 @@ void MORPHOSC::doupdate() {
 int MORPHOSC::run() {
   if (chunkFrames <= 0) return 0;
   Ooscili& lead = *oscils[0];
-  const double leadCycle = 1.0 / 65536.0;
+  const double leadCycle = 1.0 / lead.phaseUnit();
   float frame[2] = {0.0f, 0.0f};
   for (int i = 0; i < chunkFrames; ++i) {
     if (--ctrlCountdown <= 0) {
@@ -113,7 +113,7 @@ int MORPHOSC::run() {
     // Re-phase every oscillator to oscillator 0's point in its cycle, so the
     // ones not stepped this frame are carried along.
     const double cycle = lead.phase * leadCycle / lead.tableLength;
-    for (int w = 0; w < nWaves; ++w) oscils[w]->phase = int(oscils[w]->tableLength * cycle * 65536.0);
+    for (int w = 0; w < nWaves; ++w) oscils[w]->phase = int(oscils[w]->tableLength * cycle * oscils[w]->phaseUnit());
 
     frame[0] = out;
     if (outChanCount == 2) {
@@ -136,3 +136,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeMORPHOSC, "MORPHOSC"};
   if (addrtInst(&this_rt) == -1) merror("MORPHOSC");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "Morphing wavetable oscillator: one pitch through a bank of waveforms");

@@ -97,3 +97,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makePAN, "PAN"};
   if (addrtInst(&this_rt) == -1) merror("PAN");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "Scales one channel of the input and places it between two outputs");

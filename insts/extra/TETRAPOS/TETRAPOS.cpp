@@ -85,3 +85,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeTETRAPOS, "TETRAPOS"};
   if (addrtInst(&this_rt) == -1) merror("TETRAPOS");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "Quad panner: places one channel of the input at a point of a square");

@@ -152,3 +152,5 @@ extern "C" VEMORA_EXPORT int profile() {
   addLegacyfunc("map", m_map);
   return 0;
 }
+
+VEMORA_PLUGIN_ABOUT("score functions", "Math for scores: sin, cos, random distributions, prob, constrain, map");

@@ -74,3 +74,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeDUMP, "DUMP"};
   if (addrtInst(&this_rt) == -1) merror("DUMP");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "Diagnostic: makes silence and prints its pfields at the control rate");

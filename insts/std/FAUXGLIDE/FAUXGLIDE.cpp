@@ -78,3 +78,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeFAUXGLIDE, "FAUXGLIDE"};
   if (addrtInst(&this_rt) == -1) merror("FAUXGLIDE");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "Plays one channel of the input at a changing speed (a variant of SHIFTGLIDE)");

@@ -223,3 +223,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeFLURRYR, "FLURRYR"};
   if (addrtInst(&this_rt) == -1) merror("FLURRYR");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "Real-time granular synthesis: a stream of short wavetable grains");

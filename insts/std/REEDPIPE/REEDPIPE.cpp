@@ -121,3 +121,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeREEDPIPE, "REEDPIPE"};
   if (addrtInst(&this_rt) == -1) merror("REEDPIPE");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "A blown reed on a pipe, from a physical model; no input");

@@ -119,3 +119,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeSCULPT, "SCULPT"};
   if (addrtInst(&this_rt) == -1) merror("SCULPT");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "One wavetable oscillator stepped through a sequence of points");

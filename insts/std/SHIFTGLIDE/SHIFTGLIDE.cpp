@@ -55,3 +55,5 @@ extern "C" VEMORA_EXPORT void rtprofile() {
   static rt_item this_rt = {nullptr, makeSHIFTGLIDE, "SHIFTGLIDE"};
   if (addrtInst(&this_rt) == -1) merror("SHIFTGLIDE");
 }
+
+VEMORA_PLUGIN_ABOUT("instrument", "Plays one channel of the input at a changing speed along a pitch curve");

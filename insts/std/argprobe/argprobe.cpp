@@ -53,3 +53,5 @@ extern "C" VEMORA_EXPORT int profile() {
   addLegacyfunc("argprobe", argprobe);
   return 0;
 }
+
+VEMORA_PLUGIN_ABOUT("legacy note", "Test signal written through the note-at-once interface");

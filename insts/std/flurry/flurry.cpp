@@ -205,3 +205,5 @@ extern "C" VEMORA_EXPORT int profile() {
   addLegacyfunc("flurry", flurry);
   return 0;
 }
+
+VEMORA_PLUGIN_ABOUT("legacy note", "Granular synthesis as a legacy note: one call writes a whole note of grains");

@@ -158,3 +158,5 @@ extern "C" VEMORA_EXPORT int profile() {
   addLegacyfunc("gravy", gravy);
   return 0;
 }
+
+VEMORA_PLUGIN_ABOUT("legacy note", "Transposes and time-stretches a passage of the input by overlapping grains");

@@ -139,3 +139,5 @@ extern "C" VEMORA_EXPORT int profile() {
   addLegacyfunc("twirl", twirl);
   return 0;
 }
+
+VEMORA_PLUGIN_ABOUT("legacy note", "Shifts the pitch of the input without changing its length (rotating heads)");

@@ -2,7 +2,7 @@
 -- output: readonly/take.wav
 -- unprivileged
 -- exit: 1
--- stderr: vemora: rtoutput: cannot write "readonly/take.wav": Permission denied
+-- stderr: vemora: score.lua:{line}: rtoutput: cannot write "readonly/take.wav": Permission denied
 rtoutput("readonly/take.wav")  -- @
 load("argprobe")
 argprobe(0, 0.5, 0.25, 0.5)
