@@ -191,12 +191,16 @@ struct SocketServer::Impl {
   // length, and keeps the file's header current.
   void catchUp() {
     if (!streaming() || limitReached) return;
-    const double elapsed = std::chrono::duration<double>(now() - streamStart).count();
+    // One reading of the clock for the whole step: a header brought up to
+    // date at a later reading than the render would count frames of a time
+    // not yet rendered as written, and wait a whole interval to catch up.
+    const auto current = now();
+    const double elapsed = std::chrono::duration<double>(current - streamStart).count();
     const int64_t due = int64_t(elapsed * engine.settings().sampleRate);
     while (!limitReached && engine.streamPosition() + engine.settings().blockFrames <= due) renderBlock();
-    if (writer && now() - headerUpdated >= kHeaderInterval) {
+    if (writer && current - headerUpdated >= kHeaderInterval) {
       writer->updateHeader();
-      headerUpdated = now();
+      headerUpdated = current;
     }
   }
 
@@ -246,7 +250,6 @@ struct SocketServer::Impl {
 
   void handleRecord(Connection& connection, const sockdata& record) {
     ++connection.records;
-    ++handled;
     catchUp();  // the note starts from the moment it arrives
     engine.setScoreLocation("connection " + std::to_string(connection.number) + ", record " +
                             std::to_string(connection.records));
@@ -261,6 +264,7 @@ struct SocketServer::Impl {
       complain(connection, error.what());
     }
     engine.setScoreLocation("");
+    ++handled;  // counted once it has run, so that a watcher sees its effect
   }
 
   // Adds bytes that arrived on a connection and handles each record they

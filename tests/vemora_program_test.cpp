@@ -223,7 +223,7 @@ TEST_F(VemoraProgramTest, HelpAndVersionExitWithZero) {
     EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
   }
   // Socket mode's options are in the same help.
-  for (const char* option : {"vemora -i -n -s N", "-s,-o N", "-n,-c", "--root", "--max-session-seconds", "--max-rate",
+  for (const char* option : {"vemora -i -n -s N", "-s N", "-n,-c", "--root", "--max-session-seconds", "--max-rate",
                              "--max-channels", "--max-memory", "&>LOG"}) {
     EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
   }
