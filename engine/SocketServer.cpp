@@ -213,12 +213,17 @@ struct SocketServer::Impl {
   // length, and keeps the file's header current.
   void catchUp() {
     if (!streaming() || limitReached) return;
-    const double elapsed = std::chrono::duration<double>(now() - streamStart).count();
+    // One reading of the clock for the whole step: a header brought up to
+    // date at a later reading than the render would count frames of a time
+    // not yet rendered as written, and wait a whole interval to catch up.
+    const auto current = now();
+    const double elapsed = std::chrono::duration<double>(current - streamStart).count();
+    // Live (--play), the device's clock: as far as the ring has room.
     const int64_t due = live ? engine.streamPosition() + live->room() : int64_t(elapsed * engine.settings().sampleRate);
     while (!limitReached && engine.streamPosition() + engine.settings().blockFrames <= due) renderBlock();
-    if (writer && now() - headerUpdated >= kHeaderInterval) {
+    if (writer && current - headerUpdated >= kHeaderInterval) {
       writer->updateHeader();
-      headerUpdated = now();
+      headerUpdated = current;
     }
   }
 
@@ -272,7 +277,6 @@ struct SocketServer::Impl {
 
   void handleRecord(Connection& connection, const sockdata& record) {
     ++connection.records;
-    ++handled;
     catchUp();  // the note starts from the moment it arrives
     if (live) live->recordArrived(engine.streamPosition());
     engine.setScoreLocation("connection " + std::to_string(connection.number) + ", record " +
@@ -288,6 +292,7 @@ struct SocketServer::Impl {
       complain(connection, error.what());
     }
     engine.setScoreLocation("");
+    ++handled;  // counted once it has run, so that a watcher sees its effect
   }
 
   // Adds bytes that arrived on a connection and handles each record they

@@ -30,6 +30,9 @@ namespace {
 // minute otherwise). The writer's memory stays this size however long the
 // render.
 constexpr int kBufferBytes = 256 << 10;
+// The JUNK chunk a float WAV is written with, which gives up two of its bytes
+// to the format chunk when the file is finished.
+constexpr uint32_t kPadBytes = 4;
 constexpr int64_t kWritebackBytes = int64_t(4) << 20;
 
 std::string lowerCase(std::string text) {
@@ -143,6 +146,7 @@ OutputFormat outputFormatFor(const std::string& path, const std::string& sampleT
 }
 
 struct SoundFileWriter::Impl {
+  bool widenFormatChunk = false;  // a float WAV whose format chunk is widened when finished
   struct SndfileCloser {
     void operator()(SNDFILE* sf) const { sf_close(sf); }
   };
@@ -439,6 +443,17 @@ SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& fo
   // The PEAK chunk lets editors show a float file's level without a scan;
   // asked for explicitly rather than trusting libsndfile's default.
   if (format.container != "flac") sf_command(w.file.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_TRUE);
+  // Room for the float format chunk's extension size (see widenFloatFormatChunk).
+  w.widenFormatChunk = !rf64 && format.container == "wav" && format.sample == SampleFormat::Float32;
+  if (w.widenFormatChunk) {
+    static char zeros[kPadBytes] = {};
+    SF_CHUNK_INFO pad{};
+    std::memcpy(pad.id, "JUNK", 4);
+    pad.id_size = 4;
+    pad.datalen = kPadBytes;
+    pad.data = zeros;
+    w.widenFormatChunk = sf_set_chunk(w.file.get(), &pad) == SF_ERR_NO_ERROR;
+  }
 
   w.bufferFrames = std::max(1, kBufferBytes / (channels * static_cast<int>(sizeof(float))));
   const size_t scratchSamples = static_cast<size_t>(w.bufferFrames) * channels;
@@ -471,6 +486,34 @@ bool clearPeakTimestamp(int fd, bool bigEndian) {
     position += off_t(8) + off_t(size) + off_t(size & 1);
   }
   return true;
+}
+
+uint32_t littleEndian32(const unsigned char* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// A float WAV's format chunk, as libsndfile writes it, holds 16 bytes; readers
+// such as sox expect the 18 of a format that is not PCM (the last two give
+// the size of an extension, 0) and warn without them. The chunk is widened in
+// place: the JUNK chunk written after it for the purpose gives up the two
+// bytes, so the sound data stays where it is. A header of another shape is
+// left as it is. Returns false when the header could not be rewritten.
+bool widenFloatFormatChunk(int fd) {
+  unsigned char header[4096];
+  const ssize_t got = ::pread(fd, header, sizeof header, 0);
+  if (got < 36 || std::memcmp(header + 12, "fmt ", 4) != 0 || littleEndian32(header + 16) != 16) return true;
+  size_t junk = 36;  // walks the chunks after the format chunk
+  while (junk + 8 <= size_t(got) && std::memcmp(header + junk, "JUNK", 4) != 0)
+    junk += 8 + littleEndian32(header + junk + 4) + (littleEndian32(header + junk + 4) & 1);
+  if (junk + 8 + kPadBytes > size_t(got) || littleEndian32(header + junk + 4) != kPadBytes) return true;
+  std::vector<unsigned char> widened;
+  widened.insert(widened.end(), header + 12, header + 36);
+  widened[4] = 18;
+  widened.insert(widened.end(), {0, 0});  // the extension's size
+  widened.insert(widened.end(), header + 36, header + junk);
+  const unsigned char pad[] = {'J', 'U', 'N', 'K', kPadBytes - 2, 0, 0, 0, 0, 0};
+  widened.insert(widened.end(), pad, pad + 8 + kPadBytes - 2);
+  return ::pwrite(fd, widened.data(), widened.size(), 12) == ssize_t(widened.size());
 }
 
 }  // namespace
@@ -513,6 +556,7 @@ void SoundFileWriter::commit() {
     if (const int error = sf_close(w.file.release())) w.fail(plainSndfileText(sf_error_number(error)));
     if (w.format.container != "flac" && !clearPeakTimestamp(w.fd, w.format.container == "aiff"))
       w.fail(std::strerror(errno));
+    if (w.widenFormatChunk && !widenFloatFormatChunk(w.fd)) w.fail(std::strerror(errno));
     w.verifyHeader();
     // Flushed before the rename, so a crash just after it cannot leave the
     // final name pointing at data still in flight.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -215,6 +216,29 @@ TEST_F(VemoraProgramTest, OutputGoesWhereAskedInTheFormatAsked) {
   EXPECT_FALSE(fs::exists(work / "sub" / "named.wav"));
 }
 
+// A float WAV's format chunk is the 18 bytes of a format other than PCM
+// (readers such as sox warn about 16), and the sound after it reads back whole.
+TEST_F(VemoraProgramTest, FloatWavCarriesTheWholeFormatChunk) {
+  writeScore(std::string(kVoice) + "PAN(0, 0, 1, 1, 0, 0, 1)\n");
+  ASSERT_EQ(run("--quiet -o take.wav score.lua").status, 0);
+  const std::string bytes = readFile(work / "take.wav");
+  ASSERT_GT(bytes.size(), 40u);
+  EXPECT_EQ(bytes.substr(12, 8), std::string("fmt \x12\0\0\0", 8));
+  EXPECT_EQ(bytes.substr(20, 2), std::string("\x03\0", 2));  // IEEE float
+  EXPECT_EQ(bytes.substr(36, 2), std::string("\0\0", 2));    // no extension
+  const auto input = vemora::openSoundInput((work / "take.wav").string());
+  EXPECT_EQ(input->frames(), 44100);
+  std::vector<float> frames(2 * 44100);
+  input->read(0, 44100, frames.data());
+  float left = 0.0f, right = 0.0f;
+  for (size_t f = 0; f < 44100; ++f) {
+    left = std::max(left, std::fabs(frames[2 * f]));
+    right = std::max(right, std::fabs(frames[2 * f + 1]));
+  }
+  EXPECT_NEAR(left, 0.5f, 1e-3f);  // the half-scale sine, all on channel 0
+  EXPECT_EQ(right, 0.0f);
+}
+
 TEST_F(VemoraProgramTest, HelpAndVersionExitWithZero) {
   fs::create_directories(work);
   Outcome outcome = run("--help");
@@ -223,7 +247,7 @@ TEST_F(VemoraProgramTest, HelpAndVersionExitWithZero) {
     EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
   }
   // Socket mode's options are in the same help.
-  for (const char* option : {"vemora -i -n -s N", "-s,-o N", "-n,-c", "--root", "--max-session-seconds", "--max-rate",
+  for (const char* option : {"vemora -i -n -s N", "-s N", "-n,-c", "--root", "--max-session-seconds", "--max-rate",
                              "--max-channels", "--max-memory", "&>LOG"}) {
     EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
   }
