@@ -130,11 +130,11 @@ std::vector<DeviceInfo> AudioSystem::devices() const {
   return all;
 }
 
-DeviceInfo AudioSystem::find(const std::string& spec, bool forOutput) const {
+DeviceInfo AudioSystem::find(const std::string& wanted, bool forOutput) const {
   const char* what = forOutput ? "output" : "input";
   auto usable = [&](const DeviceInfo& d) { return (forOutput ? d.outputChannels : d.inputChannels) > 0; };
   const std::vector<DeviceInfo> all = devices();
-  if (spec.empty()) {
+  if (wanted.empty()) {
     const PaDeviceIndex index = forOutput ? Pa_GetDefaultOutputDevice() : Pa_GetDefaultInputDevice();
     if (index == paNoDevice || index < 0 || index >= PaDeviceIndex(all.size()))
       throw DeviceError(std::string("there is no default ") + what +
@@ -147,24 +147,24 @@ DeviceInfo AudioSystem::find(const std::string& spec, bool forOutput) const {
     if (usable(d)) known += (known.empty() ? "" : ", ") + std::to_string(d.index) + " " + described(d);
   if (known.empty()) known = "none";
   const bool number =
-      std::all_of(spec.begin(), spec.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-  if (number && spec.size() < 9) {
-    const int index = std::atoi(spec.c_str());
+      std::all_of(wanted.begin(), wanted.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  if (number && wanted.size() < 9) {
+    const int index = std::atoi(wanted.c_str());
     if (index < int(all.size()) && usable(all[size_t(index)])) return all[size_t(index)];
-    throw DeviceError(std::string("there is no ") + what + " device number " + spec + " (" + what +
+    throw DeviceError(std::string("there is no ") + what + " device number " + wanted + " (" + what +
                       " devices: " + known + ")");
   }
   for (const DeviceInfo& d : all)
-    if (usable(d) && d.name == spec) return d;
+    if (usable(d) && d.name == wanted) return d;
   const DeviceInfo* match = nullptr;
   int matches = 0;
   for (const DeviceInfo& d : all)
-    if (usable(d) && lowered(d.name).find(lowered(spec)) != std::string::npos) {
+    if (usable(d) && lowered(d.name).find(lowered(wanted)) != std::string::npos) {
       match = &d;
       ++matches;
     }
   if (matches == 1) return *match;
-  throw DeviceError(std::string(matches == 0 ? "no " : "more than one ") + what + " device is named \"" + spec +
+  throw DeviceError(std::string(matches == 0 ? "no " : "more than one ") + what + " device is named \"" + wanted +
                     "\" (" + what + " devices: " + known + ")");
 }
 

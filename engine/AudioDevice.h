@@ -57,9 +57,9 @@ class AudioSystem {
 
   std::vector<DeviceInfo> devices() const;
   // A device from "INDEX" or a name (the whole name, or a part that only one
-  // device's name holds, any case), or the default when spec is empty.
+  // device's name holds, any case), or the default when wanted is empty.
   // Throws DeviceError naming the devices there are.
-  DeviceInfo find(const std::string& spec, bool forOutput) const;
+  DeviceInfo find(const std::string& wanted, bool forOutput) const;
   // The library's version text.
   static std::string version();
 };
