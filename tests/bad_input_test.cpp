@@ -39,6 +39,7 @@
 #include "SoundInput.h"
 #include "SoundOutput.h"
 #include "scorewire.h"
+#include "support/TempFolder.h"
 #include "support/ProgramRun.h"
 #include "support/SocketRecords.h"
 
@@ -201,9 +202,7 @@ bool readableSoundFile(const fs::path& path) {
 class BadInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vemora-bad-input-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
+    root = makeTempFolder("vemora-bad-input");
     // Others may pass through to the cases that run as nobody.
     fs::permissions(root, fs::perms::group_exec | fs::perms::others_exec, fs::perm_options::add);
   }

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/TempFolder.h"
 #include "support/ProgramRun.h"
 
 namespace fs = std::filesystem;
@@ -69,9 +70,7 @@ std::vector<fs::path> markdownFiles() {
 class DocExamples : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vemora-docs-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
+    root = makeTempFolder("vemora-docs");
     // Scores in the docs read sounds/voice.wav beside them, or ../sounds.
     fs::create_directories(root / "work");
     fs::copy(kSource / "examples" / "sounds", root / "sounds");

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TempFolder.h"
 #include "support/TestEngine.h"
 
 using namespace vemora;
@@ -128,9 +129,8 @@ TEST(HostPing, RefusedPlacementNeverRaisesTheFlag) {
 // The example host reads a score, renders it and prints a cue for every
 // block after which it found the flag raised.
 TEST(HostPing, ExampleHostPrintsACuePerRaisedBlock) {
-  std::string folder = (fs::temp_directory_path() / "vemora-host-XXXXXX").string();
-  ASSERT_NE(mkdtemp(folder.data()), nullptr);
-  const fs::path score = fs::path(folder) / "cues.lua";
+  const fs::path folder = makeTempFolder("vemora-host");
+  const fs::path score = folder / "cues.lua";
   std::ofstream(score) << "set_option('sr=1000', 'block=100')\n"
                           "load('HOSTPING')\n"
                           "load('argprobe')\n"

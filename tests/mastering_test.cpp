@@ -14,6 +14,7 @@
 
 #include "SoundInput.h"
 #include "SoundOutput.h"
+#include "support/TempFolder.h"
 #include "support/ProgramRun.h"
 
 namespace fs = std::filesystem;
@@ -31,9 +32,7 @@ std::vector<float> readAll(const fs::path& path) {
 class MasteringTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vemora-mastering-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
+    root = makeTempFolder("vemora-mastering");
     folder = root / "work";
     fs::create_directory(folder);
   }

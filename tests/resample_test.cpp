@@ -14,6 +14,7 @@
 
 #include "ResampledSoundInput.h"
 #include "SoundOutput.h"
+#include "support/TempFolder.h"
 #include "support/ProgramRun.h"
 #include "support/TestEngine.h"
 
@@ -27,11 +28,7 @@ constexpr double kPi = std::numbers::pi;
 
 class ResampleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vemora-resample-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder = pattern;
-  }
+  void SetUp() override { folder = makeTempFolder("vemora-resample"); }
   void TearDown() override { fs::remove_all(folder); }
 
   // A float WAV file of frames made by sample(frame, channel).

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TempFolder.h"
 #include "Engine.h"
 #include "ScoreReader.h"
 #include "pitchconv.h"
@@ -25,11 +26,7 @@ const fs::path kLongFolder = "a-folder-with-a-name-long-enough-for-lua-to-shorte
 
 class ScoreReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vemora-score-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
-  }
+  void SetUp() override { dir = makeTempFolder("vemora-score"); }
   void TearDown() override { fs::remove_all(dir); }
 
   // An engine with a constant mono input of one second, which PAN scales by its gains.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/TempFolder.h"
 #include "ScoreReader.h"
 #include "support/TestEngine.h"
 
@@ -222,9 +223,8 @@ TEST(Scoremath, RangeThatSinglePrecisionCannotHitEnds) {
 
 TEST(Scoremath, RefusalInAScoreNamesTheFunctionAndTheLine) {
   namespace fs = std::filesystem;
-  std::string folder = (fs::temp_directory_path() / "scoremath-XXXXXX").string();
-  ASSERT_NE(mkdtemp(folder.data()), nullptr);
-  const fs::path score = fs::path(folder) / "phrase.lua";
+  const fs::path folder = makeTempFolder("scoremath");
+  const fs::path score = folder / "phrase.lua";
   std::ofstream(score) << "load(\"scoremath\")\nx = map(0.5, 1, 2)\ny = map(0.5, 1, 2, 3)\nz = constrain(5, 3, 1)\n";
   auto engine = makeEngine();
   ScoreReader reader(*engine);

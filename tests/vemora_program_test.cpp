@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TempFolder.h"
 #include "SoundOutput.h"
 
 namespace fs = std::filesystem;
@@ -53,9 +54,7 @@ int wavBits(const fs::path& path) {
 class VemoraProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vemora-program-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
+    root = makeTempFolder("vemora-program");
     work = root / "work";
   }
   void TearDown() override { fs::remove_all(root); }
