@@ -89,7 +89,11 @@ struct Engine::Impl {
   MemoryBudget memory;
   PluginHost host{log, registry, tables};
   NoteContext noteContext{log};
-  std::map<std::string, std::vector<std::string>> loadedPlugins;  // name -> names it registered
+  struct LoadedPlugin {
+    void* handle;
+    std::vector<std::string> registered;  // the names it registered
+  };
+  std::map<std::string, LoadedPlugin> loadedPlugins;
 
   // Every file opened as input: outputs must not replace one, and one opened
   // again while still in use is shared.
@@ -304,7 +308,7 @@ std::vector<std::string> Engine::load(const std::string& name) {
   impl->activate();
   // Loading a plug-in twice registers nothing new.
   auto loaded = impl->loadedPlugins.find(name);
-  if (loaded != impl->loadedPlugins.end()) return loaded->second;
+  if (loaded != impl->loadedPlugins.end()) return loaded->second.registered;
   const PluginLoader::Opened plugin = impl->loader.open(name);
   void* handle = plugin.handle;
   auto rtprofile = reinterpret_cast<void (*)()>(dlsym(handle, "rtprofile"));
@@ -321,9 +325,9 @@ std::vector<std::string> Engine::load(const std::string& name) {
       throw ScoreError("load: " + plugin.path + " is not a plug-in: it has none of rtprofile, profile or make" + name);
     }
     bindInstrument(name, factory);
-    return impl->loadedPlugins[name] = {name};
+    return (impl->loadedPlugins[name] = {handle, {name}}).registered;
   }
-  return impl->loadedPlugins[name] = impl->registry.takeNewNames();
+  return (impl->loadedPlugins[name] = {handle, impl->registry.takeNewNames()}).registered;
 }
 
 std::vector<Engine::PluginInfo> Engine::listPlugins() {
@@ -332,14 +336,13 @@ std::vector<Engine::PluginInfo> Engine::listPlugins() {
     PluginInfo info{name, "", "", {}};
     try {
       info.registers = load(name);
-      void* handle = dlopen(impl->loader.open(name).path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+      void* handle = impl->loadedPlugins.at(name).handle;
       auto text = [handle](const char* symbol) {
-        auto* value = handle ? static_cast<const char* const*>(dlsym(handle, symbol)) : nullptr;
+        auto* value = static_cast<const char* const*>(dlsym(handle, symbol));
         return value && *value ? std::string(*value) : std::string();
       };
       info.kind = text("vemora_plugin_kind");
       info.summary = text("vemora_plugin_summary");
-      if (handle) dlclose(handle);  // the reference NOLOAD took; the plug-in stays loaded
       const bool instruments = std::any_of(info.registers.begin(), info.registers.end(),
                                            [this](const std::string& n) { return hasInstrument(n); });
       if (info.kind.empty()) info.kind = instruments ? "instrument" : "functions";
