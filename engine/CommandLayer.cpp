@@ -53,6 +53,8 @@ std::vector<long long> checkTableArguments(const LeadingWholes& leading, const s
   const std::string command = leading.command;
   const bool missing = args.size() < leading.names.size();
   std::vector<long long> wholes;
+  wholes.reserve(leading.names.size());
+  if (args.size() > leading.names.size()) values->reserve(args.size() - leading.names.size());
   for (size_t i = 0; i < leading.names.size(); ++i) {
     const auto& [name, fitsInt] = leading.names[i];
     if (i >= args.size() || !args[i].whole)

@@ -296,6 +296,7 @@ void Engine::setOption(const std::string& text) {
 
 void Engine::setEchoMessages(bool echo) { impl->log.setEcho(echo); }
 void Engine::setScoreLocation(const std::string& where) { impl->log.setWhere(where); }
+void Engine::setScoreLocation(std::function<std::string()> findWhere) { impl->log.setWhere(std::move(findWhere)); }
 void Engine::setAdvisoryEcho(AdvisoryEcho mode) { impl->log.setAdvisoryEcho(mode); }
 void Engine::printAdvisorySummary() { impl->log.printAdvisorySummary(); }
 const std::vector<Message>& Engine::messages() const { return impl->log.messages(); }
@@ -371,8 +372,8 @@ TablePtr Engine::Impl::chargedTable(const std::string& command, int number, long
   auto owner = std::make_shared<Charged>();
   // A size out of range is the gen routine's to refuse, in its own words.
   if (size > 0 && size <= kMaxTableSize)
-    owner->charge =
-        memory.take(size_t(size) * sizeof(double), command + "a table of " + std::to_string(size) + " entries");
+    owner->charge = memory.take(size_t(size) * sizeof(double),
+                                [&] { return command + "a table of " + std::to_string(size) + " entries"; });
   owner->table.values = makeGenTable(number, size, args);
   return TablePtr(owner, &owner->table);
 }

@@ -120,8 +120,11 @@ class Engine {
   // Messages: echoed on standard error unless turned off, always kept.
   void setEchoMessages(bool echo);
   void setScoreLocation(const std::string& where);  // prefixed to messages
-  void setAdvisoryEcho(AdvisoryEcho mode);          // default: Each
-  void printAdvisorySummary();                      // for AdvisoryEcho::Summarized
+  // As above, with the place found only when a message needs it: a score
+  // line that gives no message pays nothing for naming itself.
+  void setScoreLocation(std::function<std::string()> findWhere);
+  void setAdvisoryEcho(AdvisoryEcho mode);  // default: Each
+  void printAdvisorySummary();              // for AdvisoryEcho::Summarized
   const std::vector<Message>& messages() const;
   void clearMessages();
 

@@ -42,10 +42,21 @@ size_t MemoryBudget::limit() const { return account->limit; }
 size_t MemoryBudget::held() const { return account->held; }
 
 MemoryCharge MemoryBudget::take(size_t bytes, const std::string& what) {
+  if (!fits(bytes)) refuse(bytes, what);
+  return charge(bytes);
+}
+
+bool MemoryBudget::fits(size_t bytes) const {
   const size_t limit = account->limit;
-  if (limit > 0 && (bytes > limit || account->held > limit - bytes))
-    throw MemoryRefused(what + " needs " + memoryText(bytes) + ", which would pass the memory limit of " +
-                        memoryText(limit) + " (" + memoryText(account->held) + " in use; --max-memory sets it)");
+  return limit == 0 || (bytes <= limit && account->held <= limit - bytes);
+}
+
+void MemoryBudget::refuse(size_t bytes, const std::string& what) const {
+  throw MemoryRefused(what + " needs " + memoryText(bytes) + ", which would pass the memory limit of " +
+                      memoryText(account->limit) + " (" + memoryText(account->held) + " in use; --max-memory sets it)");
+}
+
+MemoryCharge MemoryBudget::charge(size_t bytes) {
   account->held += bytes;
   return MemoryCharge(account, bytes);
 }

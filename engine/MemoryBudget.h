@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace vemora {
 
@@ -49,8 +50,19 @@ class MemoryBudget {
   // when that would pass the limit, naming what, its size, the limit and
   // the option that sets it.
   MemoryCharge take(size_t bytes, const std::string& what);
+  // As take, with the text of what made only to say a refusal: a charge
+  // that fits, the usual case, builds no text.
+  template <class Describe>
+  requires std::is_invocable_r_v<std::string, Describe> MemoryCharge take(size_t bytes, Describe&& describe) {
+    if (!fits(bytes)) refuse(bytes, describe());
+    return charge(bytes);
+  }
 
  private:
+  bool fits(size_t bytes) const;
+  [[noreturn]] void refuse(size_t bytes, const std::string& what) const;
+  MemoryCharge charge(size_t bytes);
+
   std::shared_ptr<MemoryCharge::Account> account;
 };
 

@@ -26,14 +26,15 @@ void appendToPrintBuffer(const std::string& line) {
 }  // namespace
 
 void MessageLog::report(MessageKind kind, const std::string& name, const std::string& text) {
-  kept.push_back({kind, name, text, where});
+  const std::string place = currentWhere();
+  kept.push_back({kind, name, text, place});
   if (kind == MessageKind::Advice && advisoryEcho != AdvisoryEcho::Each) {
-    if (advisoryEcho == AdvisoryEcho::Summarized) summarize(name, text);
+    if (advisoryEcho == AdvisoryEcho::Summarized) summarize(name, text, place);
     return;
   }
   // Names and texts may come from a score or a client: shown escaped, so a
   // message stays one line and cannot pass for another.
-  std::string line = where.empty() ? "" : where + ": ";
+  std::string line = place.empty() ? "" : place + ": ";
   if (!name.empty()) line += name + ": ";
   line = printable(line + text) + "\n";
   appendToPrintBuffer(line);
@@ -43,10 +44,10 @@ void MessageLog::report(MessageKind kind, const std::string& name, const std::st
     std::fputs(line.c_str(), stderr);
 }
 
-void MessageLog::summarize(const std::string& name, const std::string& text) {
+void MessageLog::summarize(const std::string& name, const std::string& text, const std::string& place) {
   auto same = [&](const Advisory& a) { return a.name == name && a.text == text; };
   auto it = std::find_if(advisories.begin(), advisories.end(), same);
-  if (it == advisories.end()) it = advisories.insert(advisories.end(), Advisory{name, text, where});
+  if (it == advisories.end()) it = advisories.insert(advisories.end(), Advisory{name, text, place});
   ++it->count;
   if (it->lastSerial != noteSerial) ++it->notes;
   it->lastSerial = noteSerial;

@@ -3,6 +3,7 @@
 // MMPrint's buffer for an embedding host.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +24,16 @@ class MessageLog {
   // back, with the notes that gave it; then they are forgotten.
   void printAdvisorySummary();
 
-  // The score line messages are about from now on ("score.lua:12"), or empty.
-  void setWhere(std::string place) { where = std::move(place); }
+  // The score line messages are about from now on ("score.lua:12"), or empty;
+  // or how to find it, asked only when a message is made.
+  void setWhere(std::string place) {
+    where = std::move(place);
+    findWhere = nullptr;
+  }
+  void setWhere(std::function<std::string()> find) {
+    where.clear();
+    findWhere = std::move(find);
+  }
   void setEcho(bool on) { echo = on; }
 
   // While a legacy function runs its lines wait: when it turns out to be a
@@ -38,7 +47,10 @@ class MessageLog {
 
  private:
   std::vector<Message> kept;
+  std::string currentWhere() const { return findWhere ? findWhere() : where; }
+
   std::string where;
+  std::function<std::string()> findWhere;
   bool echo = true;
   bool holding = false;
   std::vector<std::pair<MessageKind, std::string>> heldLines;
@@ -51,7 +63,7 @@ class MessageLog {
     long notes = 0;
     long lastSerial = -1;
   };
-  void summarize(const std::string& name, const std::string& text);
+  void summarize(const std::string& name, const std::string& text, const std::string& place);
   AdvisoryEcho advisoryEcho = AdvisoryEcho::Each;
   long noteSerial = 0;
   std::vector<Advisory> advisories;  // in the order they first came

@@ -118,7 +118,7 @@ int Renderer::renderBlock(int64_t endFrame, OutputSink& sink) {
   queueArrivals();
   const int frames = int(std::clamp<int64_t>(endFrame - blockStart, 0, blockFrames));
   const int64_t horizon = blockStart + (frames > 0 ? blockFrames : 1);
-  std::fill_n(block.data(), size_t(frames) * size_t(channels), 0.0f);
+  std::memset(block.data(), 0, size_t(frames) * size_t(channels) * sizeof(float));
 
   while (nextQueued < queued.size() && queued[nextQueued]->start() < horizon)
     active.push_back(std::move(queued[nextQueued++]));

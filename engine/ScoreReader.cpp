@@ -151,7 +151,9 @@ long long whole(lua_State* L, int i, const char* name) {
 // bits; anything else that is no number is left for the command to refuse.
 std::vector<Number> numbersFrom(lua_State* L, int first) {
   std::vector<Number> numbers;
-  for (int i = first, top = lua_gettop(L); i <= top; ++i) {
+  const int top = lua_gettop(L);
+  numbers.reserve(size_t(std::max(top - first + 1, 0)));
+  for (int i = first; i <= top; ++i) {
     if (lua_type(L, i) != LUA_TNUMBER) {
       numbers.push_back(Number::none());
       continue;
@@ -268,7 +270,16 @@ struct ScoreReader::Commands {
   // messages (refusals, advisories) name that line.
   static Engine& engineAt(lua_State* L) {
     ScoreReader& r = reader(L);
-    r.engine.setScoreLocation(callerLocation(L));
+    // The main thread lives as long as the reader, and the location is
+    // cleared when its chunk ends, so there the line is found only when a
+    // message needs it. A coroutine may be collected before then: its line
+    // is found now.
+    const bool mainThread = lua_pushthread(L) == 1;
+    lua_pop(L, 1);
+    if (mainThread)
+      r.engine.setScoreLocation([L] { return callerLocation(L); });
+    else
+      r.engine.setScoreLocation(callerLocation(L));
     return r.engine;
   }
 
@@ -391,7 +402,9 @@ struct ScoreReader::Commands {
     const char* name = lua_tostring(L, lua_upvalueindex(2));
     return guarded(L, name, [L, name] {
       std::vector<PField> pfields;
-      for (int i = 1, top = lua_gettop(L); i <= top; ++i) {
+      const int top = lua_gettop(L);
+      pfields.reserve(size_t(top));
+      for (int i = 1; i <= top; ++i) {
         if (lua_type(L, i) == LUA_TNUMBER) {
           pfields.emplace_back(lua_tonumber(L, i));
         } else if (auto* table = static_cast<TablePtr*>(luaL_testudata(L, i, kTableType))) {

@@ -37,6 +37,35 @@ float oscil(float amp, float si, double* t, int len, float* phs);
 // where k1 = (k + 1) % len, so the last entry leads back to the first.
 float oscili(float amp, float si, double* t, int len, float* phs);
 
+// oscil over n frames in a row, inline, for an instrument's inner loop: emit
+// gets each frame's sample, (float)(amp * t[trunc(phase)]) as oscil gives
+// it. Steps that stay inside the table, nearly all of them, run in a tight
+// loop of an add, two comparisons and a lookup; a step that wraps, or a
+// phase set outside the table by hand, goes through oscil itself, so the
+// samples and the phase left in *phs are oscil's to the bit.
+template <class Emit>
+inline void oscilFrames(float amp, float si, double* t, int len, float* phs, int n, Emit&& emit) {
+  float phase = *phs;
+  const float end = static_cast<float>(len);
+  const double gain = amp;
+  int i = 0;
+  while (i < n) {
+    if (t != nullptr && phase >= 0.0f && phase < end) {
+      for (; i < n; ++i) {
+        const float next = phase + si;
+        if (!(next >= 0.0f && next < end)) break;
+        emit(i, static_cast<float>(gain * t[static_cast<int>(phase)]));
+        phase = next;
+      }
+      if (i == n) break;
+    }
+    float wrapped = phase;
+    emit(i++, oscil(amp, si, t, len, &wrapped));
+    phase = wrapped;
+  }
+  *phs = phase;
+}
+
 // Interpolating wavetable oscillator with a fixed-point phase: 16.16 (a
 // position in entries, with 16 bits of fraction) for tables of up to 32767
 // entries. A longer table keeps fewer bits of fraction, as many as let

@@ -84,9 +84,20 @@ TEST(FastOscillators, MatchTheWrappingArithmeticBitForBit) {
             ASSERT_TRUE(sameBits(fast, plain)) << "step " << step << ": phase " << fast << " against " << plain;
           }
         }
+        // The inline form an instrument runs over a span of frames.
+        float spanPhase = start, plainPhase = start;
+        std::vector<float> got(40);
+        oscilFrames(0.75f, si, t.data(), len, &spanPhase, 40, [&](int i, float sample) { got[size_t(i)] = sample; });
+        for (int step = 0; step < 40; ++step)
+          ASSERT_TRUE(sameBits(got[size_t(step)], plainOscil(0.75f, si, t.data(), len, &plainPhase, false)))
+              << "len " << len << " phase " << start << " si " << si << " span step " << step;
+        ASSERT_TRUE(sameBits(spanPhase, plainPhase)) << "len " << len << " phase " << start << " si " << si;
       }
     }
   }
+  float untouched = 2.5f;
+  oscilFrames(1.0f, 1.0f, nullptr, 8, &untouched, 3, [](int, float sample) { ASSERT_EQ(sample, 0.0f); });
+  EXPECT_EQ(untouched, 2.5f);
 
   // A table longer than a float counts exactly still steps the same way
   // (only its first entries are touched here).

@@ -86,27 +86,40 @@ void SCULPT::nextPoint() {
 }
 
 int SCULPT::run() {
-  // Frames go straight into the chunk, which the engine zeroes before each
-  // run: channel 0 always, channel 1 too when the output is exactly stereo;
-  // channels past the second stay silent.
-  float* out = outBuffer;
-  const int stride = outChanCount;
-  const double rightShare = 1.0 - pctLeft;
-  float oscPhase = phase;
-  for (int i = 0; i < chunkFrames; ++i) {
+  // The chunk runs in spans between points: the level and the step hold for
+  // a whole span, so each span is one tight oscillator loop. A countdown
+  // that reaches 0 on a frame starts a point there; after it, that frame
+  // and ctrlCountdown - 1 more play before the next one (a point of 0
+  // frames or less starts on every frame).
+  for (int i = 0; i < chunkFrames;) {
     if (--ctrlCountdown <= 0) nextPoint();
-    const float sample = oscil(aamp, phaseIncr, waveform, waveLen, &oscPhase);
-    if (stride == 2) {
-      out[0] = sample * pctLeft;
-      out[1] = float(sample * rightShare);
-    } else if (stride > 0) {
-      out[0] = sample;
-    }
-    out += stride;
-    ++frameCursor;
+    const int span = std::min(chunkFrames - i, std::max(ctrlCountdown, 1));
+    ctrlCountdown -= span - 1;
+    writeSpan(outBuffer + i * outChanCount, span);
+    i += span;
+    frameCursor += span;
   }
-  phase = oscPhase;
   return chunkFrames;
+}
+
+// Frames go straight into the chunk, which the engine zeroes before each
+// run: channel 0 always, channel 1 too when the output is exactly stereo;
+// channels past the second stay silent.
+void SCULPT::writeSpan(float* out, int frames) {
+  const int stride = outChanCount;
+  const float left = pctLeft;
+  const double right = 1.0 - pctLeft;
+  if (stride == 2) {
+    oscilFrames(aamp, phaseIncr, waveform, waveLen, &phase, frames, [&](int i, float sample) {
+      out[2 * i] = sample * left;
+      out[2 * i + 1] = float(sample * right);
+    });
+  } else if (stride > 0) {
+    oscilFrames(aamp, phaseIncr, waveform, waveLen, &phase, frames,
+                [&](int i, float sample) { out[i * stride] = sample; });
+  } else {
+    oscilFrames(aamp, phaseIncr, waveform, waveLen, &phase, frames, [](int, float) {});
+  }
 }
 
 VEMORA_EXPORT Instrument* makeSCULPT() {

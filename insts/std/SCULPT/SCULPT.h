@@ -26,6 +26,7 @@ class SCULPT : public Instrument {
 
  private:
   void nextPoint();
+  void writeSpan(float* out, int frames);
 
   double* waveform = nullptr;
   double* ampCurve = nullptr;
