@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -48,12 +49,13 @@ constexpr const char* kWholeInt = "a whole number in the range of int";
 // the first argument that does not fit is named. A count too small is
 // said as such, whichever argument is named. (A double is whole only in
 // the range of int, so a socket record never reaches the range check.)
-std::vector<long long> checkTableArguments(const LeadingWholes& leading, const std::vector<Number>& args,
-                                           std::vector<double>* values) {
+// The leading whole numbers, at most three (gen's slot, routine and size).
+using Wholes = std::array<long long, 3>;
+
+Wholes checkTableArguments(const LeadingWholes& leading, const std::vector<Number>& args, std::vector<double>* values) {
   const std::string command = leading.command;
   const bool missing = args.size() < leading.names.size();
-  std::vector<long long> wholes;
-  wholes.reserve(leading.names.size());
+  Wholes wholes{};
   if (args.size() > leading.names.size()) values->reserve(args.size() - leading.names.size());
   for (size_t i = 0; i < leading.names.size(); ++i) {
     const auto& [name, fitsInt] = leading.names[i];
@@ -62,7 +64,7 @@ std::vector<long long> checkTableArguments(const LeadingWholes& leading, const s
     const long long whole = *args[i].whole;
     if (fitsInt && (whole < INT_MIN || whole > INT_MAX))
       throw BadArgument(command + ": the " + name + " must be " + kWholeInt, i, name, kWholeInt);
-    wholes.push_back(whole);
+    wholes.at(i) = whole;
   }
   for (size_t i = leading.names.size(); i < args.size(); ++i) {
     if (!args[i].isNumber) throw BadArgument(command + ": the values must be numbers", i, "value", "a number");
@@ -86,7 +88,7 @@ GenCommand GenCommand::from(const std::vector<Number>& args) {
                                      "give the slot, the routine number and the size",
                                      "the slot, routine number and size must be whole numbers"};
   GenCommand command;
-  const std::vector<long long> wholes = checkTableArguments(leading, args, &command.values);
+  const Wholes wholes = checkTableArguments(leading, args, &command.values);
   command.slot = int(wholes[0]);
   command.routine = int(wholes[1]);
   command.size = wholes[2];
@@ -99,7 +101,7 @@ TabCommand TabCommand::from(const std::vector<Number>& args) {
                                      "give the routine number and the size",
                                      "the routine number and size must be whole numbers"};
   TabCommand command;
-  const std::vector<long long> wholes = checkTableArguments(leading, args, &command.values);
+  const Wholes wholes = checkTableArguments(leading, args, &command.values);
   command.routine = int(wholes[0]);
   command.size = wholes[1];
   return command;

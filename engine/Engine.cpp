@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -216,8 +217,16 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
   note->state.origin = origin();
   note->state.pfields = std::move(pfields);
   const int nargs = int(note->state.pfields.size());
-  std::vector<double> p(std::max(kMinPFieldSlots, size_t(nargs)), 0.0);
-  for (int i = 0; i < nargs; ++i) p[size_t(i)] = note->state.pfields[size_t(i)].value;
+  // The pfields init reads, on the stack unless a note has more than the
+  // usual slots: a note is made for every line of a score.
+  std::array<double, kMinPFieldSlots> slots{};
+  std::vector<double> moreSlots;
+  double* p = slots.data();
+  if (size_t(nargs) > slots.size()) {
+    moreSlots.assign(size_t(nargs), 0.0);
+    p = moreSlots.data();
+  }
+  for (int i = 0; i < nargs; ++i) p[i] = note->state.pfields[size_t(i)].value;
 
   int result = -1;
   try {
@@ -228,7 +237,7 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
       if (note->state.outChannels.empty()) note->inst->set_bus_config(name.c_str());
       // The control period in single precision, as instruments compute their own.
       note->inst->ctrlSkip = int(float(settings.sampleRate) / float(settings.controlRate));
-      result = note->inst->init(p.data(), nargs);
+      result = note->inst->init(p, nargs);
     }
   } catch (...) {
     log.report(MessageKind::Refusal, name, "the instrument failed while setting up the note");

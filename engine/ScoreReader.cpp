@@ -149,10 +149,11 @@ long long whole(lua_State* L, int i, const char* name) {
 // The arguments from `first` on, as the command layer takes numbers: a
 // Lua integer, or a float that is one exactly, is a whole number of 64
 // bits; anything else that is no number is left for the command to refuse.
-std::vector<Number> numbersFrom(lua_State* L, int first) {
-  std::vector<Number> numbers;
+// The arguments from `first` on, into numbers (kept by the reader from call
+// to call, so a score of many gen calls does not allocate for each).
+const std::vector<Number>& numbersFrom(lua_State* L, int first, std::vector<Number>& numbers) {
+  numbers.clear();
   const int top = lua_gettop(L);
-  numbers.reserve(size_t(std::max(top - first + 1, 0)));
   for (int i = first; i <= top; ++i) {
     if (lua_type(L, i) != LUA_TNUMBER) {
       numbers.push_back(Number::none());
@@ -169,9 +170,9 @@ std::vector<Number> numbersFrom(lua_State* L, int first) {
 // argument it cannot take is said the way the score reader says every
 // argument error: its place, its name, what it must be and what it holds.
 template <class Command>
-Command commandFrom(lua_State* L, int first) {
+Command commandFrom(lua_State* L, int first, std::vector<Number>& numbers) {
   try {
-    return Command::from(numbersFrom(L, first));
+    return Command::from(numbersFrom(L, first, numbers));
   } catch (const BadArgument& bad) {
     badArgument(L, first + int(bad.index), bad.name, bad.wanted.c_str());
   }
@@ -374,7 +375,7 @@ struct ScoreReader::Commands {
 
   static int gen(lua_State* L) {
     return guarded(L, "gen", [L] {
-      const GenCommand command = commandFrom<GenCommand>(L, 1);
+      const GenCommand command = commandFrom<GenCommand>(L, 1, reader(L).numbers);
       ScoreBudget& budget = *reader(L).budget;
       budget.tableFits(command.size, command.values.size());
       engineAt(L);
@@ -386,7 +387,7 @@ struct ScoreReader::Commands {
 
   static int tab(lua_State* L) {
     return guarded(L, "tab", [L] {
-      const TabCommand command = commandFrom<TabCommand>(L, 1);
+      const TabCommand command = commandFrom<TabCommand>(L, 1, reader(L).numbers);
       ScoreBudget& budget = *reader(L).budget;
       budget.tableFits(command.size, command.values.size());
       engineAt(L);

@@ -23,6 +23,9 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "CommandLayer.h"
 
 struct lua_State;
 struct lua_Debug;
@@ -86,6 +89,7 @@ class ScoreReader {
   std::unique_ptr<lua_State, LuaCloser> lua;
   std::string failure;  // a command's error text, kept until Lua raises it
   std::string outputWhere;
+  std::vector<Number> numbers;  // a command's arguments, reused from call to call
 };
 
 }  // namespace vemora

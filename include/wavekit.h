@@ -37,12 +37,30 @@ float oscil(float amp, float si, double* t, int len, float* phs);
 // where k1 = (k + 1) % len, so the last entry leads back to the first.
 float oscili(float amp, float si, double* t, int len, float* phs);
 
+// The phase oscil stores after a step from phase (inside the table) that
+// left the table by less than its length, the usual wrap: false for any
+// other step, which oscil itself then takes. The arithmetic is oscil's: the
+// step in double, one length added or taken away, rounded to float, and a
+// float that rounds up to the length stored as 0.
+inline bool oscilWrapsNear(float phase, float si, int len, float* wrapped) {
+  double next = static_cast<double>(phase) + si;
+  if (next >= len && next < 2.0 * len)
+    next -= len;
+  else if (next < 0.0 && next > -static_cast<double>(len))
+    next += len;
+  else if (!(next >= 0.0 && next < len))
+    return false;
+  const float stored = static_cast<float>(next);
+  *wrapped = stored >= 0.0f && stored < static_cast<float>(len) ? stored : 0.0f;
+  return true;
+}
+
 // oscil over n frames in a row, inline, for an instrument's inner loop: emit
 // gets each frame's sample, (float)(amp * t[trunc(phase)]) as oscil gives
-// it. Steps that stay inside the table, nearly all of them, run in a tight
-// loop of an add, two comparisons and a lookup; a step that wraps, or a
-// phase set outside the table by hand, goes through oscil itself, so the
-// samples and the phase left in *phs are oscil's to the bit.
+// it. Steps run in a tight loop of an add, two comparisons and a lookup, and
+// a wrap past either end is taken in place; anything else (a step longer
+// than the table, a phase set outside it by hand, NaN) goes through oscil
+// itself, so the samples and the phase left in *phs are oscil's to the bit.
 template <class Emit>
 inline void oscilFrames(float amp, float si, double* t, int len, float* phs, int n, Emit&& emit) {
   float phase = *phs;
@@ -53,9 +71,10 @@ inline void oscilFrames(float amp, float si, double* t, int len, float* phs, int
     if (t != nullptr && phase >= 0.0f && phase < end) {
       for (; i < n; ++i) {
         const float next = phase + si;
-        if (!(next >= 0.0f && next < end)) break;
+        float wrapped = next;
+        if (!(next >= 0.0f && next < end) && !oscilWrapsNear(phase, si, len, &wrapped)) break;
         emit(i, static_cast<float>(gain * t[static_cast<int>(phase)]));
-        phase = next;
+        phase = wrapped;
       }
       if (i == n) break;
     }

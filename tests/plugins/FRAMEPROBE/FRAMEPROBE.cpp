@@ -8,6 +8,8 @@
 //   4 writes update()'s value of p3 on every channel (p3 may be a table)
 //   5 writes getPFieldTable(3) entry frameCursor, or -1 without a table
 // A note of no length raises bang_ready when it runs.
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -24,7 +26,6 @@ class FRAMEPROBE : public Instrument {
     }
     if (mode < 0 || mode > 5) return die("FRAMEPROBE", "Unknown mode %d.", mode);
     nargs = n;
-    frame.resize(std::size_t(outChanCount));
     return noteFrames;
   }
 
@@ -40,7 +41,7 @@ class FRAMEPROBE : public Instrument {
     }
     for (int i = 0; i < frames; ++i) {
       const float value = valueAt(i);
-      for (float& sample : frame) sample = value;
+      std::fill_n(frame.begin(), outChanCount, value);
       rtaddout(frame.data());
       ++frameCursor;
     }
@@ -70,7 +71,7 @@ class FRAMEPROBE : public Instrument {
   int mode = 0;
   int nargs = 0;
   std::vector<float> input;
-  std::vector<float> frame;  // one output frame
+  std::array<float, 64> frame{};  // one output frame
 };
 
 VEMORA_EXPORT Instrument* makeFRAMEPROBE() {
