@@ -60,7 +60,8 @@ struct CommandLine {
   std::string output;
   std::vector<std::string> pluginPaths;
   Given maxMemory;  // not given: defaultMemoryLimit()
-  // Live audio, both modes: --play, --device, --buffer; --list-devices.
+  // Live audio, both modes: --play, --device, --input-device, --buffer;
+  // --list-devices.
   bool play = false;
   bool listDevices = false;
   vemora::LiveOptions live;
@@ -309,10 +310,11 @@ std::string outputPathFor(const CommandLine& options, const vemora::ScoreReader&
 // the file, when one is named). A stop ends playback at once and keeps in
 // the file what was played.
 int playScore(const CommandLine& options, vemora::Engine& engine, const std::string& path, const std::string& sample,
-              std::optional<vemora::Dither> dither) {
+              std::optional<vemora::Dither> dither, std::shared_ptr<vemora::LiveInput> input) {
   const StopSignals stopSignals;
   vemora::LiveOptions live = options.live;
   live.dither = dither;
+  live.input = std::move(input);
   const vemora::PlayReport report = vemora::playScore(engine, live, path, sample, [] { return int(gStopSignal); });
   if (report.stoppedBy != 0) {
     char played[32];
@@ -360,6 +362,14 @@ int render(const CommandLine& options) {
   vemora::ScoreLimits limits;
   limits.steps = stepLimitFrom(options.maxScoreSteps);
   limits.memoryBytes = memoryLimit;
+  // Played, the score may read the input device: found when it names it,
+  // opened with the output when the score plays.
+  std::shared_ptr<vemora::LiveInput> heard;
+  if (options.play)
+    engine.setInputDeviceOpener([&heard, wanted = options.live.inputDevice](const vemora::EngineSettings& settings) {
+      heard = vemora::findInputDevice(wanted, settings);
+      return heard;
+    });
   vemora::ScoreReader reader(engine, limits);
   reader.run(options.score);
   engine.printAdvisorySummary();  // the score's; the render's follow it
@@ -391,7 +401,7 @@ int render(const CommandLine& options) {
       throw BadOption(
           "--normalize scales the whole render before any of it is written; it cannot play as it renders "
           "(--play)");
-    return playScore(options, engine, path, sample, mastering.dither);
+    return playScore(options, engine, path, sample, mastering.dither, heard);
   }
 
   std::optional<ProgressLine> progress;
@@ -496,6 +506,9 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
                "Play through the output device as it renders: a score (writing a file only when --output or "
                "its rtoutput names one), or a session's records as they arrive");
   app.add_option("--device", options.live.device, "Output device for --play: its number or name (--list-devices)")
+      ->type_name("NAME|INDEX");
+  app.add_option("--input-device", options.live.inputDevice,
+                 "Input device for a played score's rtinput(\"device\"): its number or name (--list-devices)")
       ->type_name("NAME|INDEX");
   app.add_option("--buffer", options.live.bufferFrames, "The device's buffer for --play, in frames (default 256)")
       ->check(CLI::Range(16, 8192))
