@@ -327,6 +327,9 @@ int playScore(const CommandLine& options, vemora::Engine& engine, const std::str
   if (report.underruns > 0)
     printError(std::to_string(report.underruns) + " underrun" + (report.underruns == 1 ? "" : "s") +
                ": the render fell behind the device (see above)");
+  if (report.inputFramesLost > 0)
+    printError(std::to_string(report.inputFramesLost) +
+               " input frames lost: the render fell behind the input device (they were read as silence)");
   if (report.stoppedBy != 0) return 128 + report.stoppedBy;
   if (!report.integerFormat && report.clippedSamples > 0)
     printError(report.outputPath + ": " + std::to_string(report.clippedSamples) +
