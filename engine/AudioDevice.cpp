@@ -148,14 +148,22 @@ DeviceInfo AudioSystem::find(const std::string& wanted, bool forOutput) const {
   if (known.empty()) known = "none";
   const bool number =
       std::all_of(wanted.begin(), wanted.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  // A device that is there but cannot do what is asked is named as such.
+  auto lacking = [&](const DeviceInfo& d) {
+    return DeviceError("the device " + std::to_string(d.index) + " " + described(d) + " has no " + what +
+                       " channels (" + what + " devices: " + known + ")");
+  };
   if (number && wanted.size() < 9) {
     const int index = std::atoi(wanted.c_str());
     if (index < int(all.size()) && usable(all[size_t(index)])) return all[size_t(index)];
+    if (index < int(all.size())) throw lacking(all[size_t(index)]);
     throw DeviceError(std::string("there is no ") + what + " device number " + wanted + " (" + what +
                       " devices: " + known + ")");
   }
   for (const DeviceInfo& d : all)
     if (usable(d) && d.name == wanted) return d;
+  for (const DeviceInfo& d : all)
+    if (d.name == wanted) throw lacking(d);
   const DeviceInfo* match = nullptr;
   int matches = 0;
   for (const DeviceInfo& d : all)

@@ -254,9 +254,7 @@ PlayReport playScore(Engine& engine, const LiveOptions& options, const std::stri
 std::shared_ptr<LiveInput> findInputDevice(const std::string& wanted, const EngineSettings& settings) {
   try {
     AudioSystem system;
-    DeviceInfo device = system.find(wanted, false);
-    if (device.inputChannels <= 0)
-      throw DeviceError("the input device \"" + device.name + "\" (" + device.hostApi + ") has no input channels");
+    DeviceInfo device = system.find(wanted, false);  // one with input channels
     const int channels = std::min(device.inputChannels, settings.channels);
     return std::make_shared<LiveInput>(std::move(device), channels, double(settings.sampleRate));
   } catch (const DeviceError& error) {
