@@ -20,6 +20,14 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStalled = std::chrono::seconds(5);
 constexpr auto kUnderrunLineInterval = std::chrono::seconds(1);
 
+// Full duplex, the device plays this much silence first, so that what a
+// note reads has come in before its frames are rendered: the block itself,
+// the block beyond it that a note may read ahead, a block's time to render
+// it, and a device buffer on either side of the render's wait for the input.
+int64_t inputLeadIn(int blockFrames, int bufferFrames) {
+  return 3 * int64_t(blockFrames) + 2 * int64_t(std::max(bufferFrames, 1));
+}
+
 std::string dbfs(float peak) {
   if (!(peak > 0.0f)) return "-inf";
   char text[32];
@@ -186,14 +194,10 @@ PlayReport playScore(Engine& engine, const LiveOptions& options, const std::stri
   // and a stop drops what it holds.
   const int buffer = std::max(options.bufferFrames, 1);
   size_t lead = size_t(std::max({4 * buffer, 2 * settings.blockFrames + buffer, settings.sampleRate / 2}));
-  // Full duplex: the device plays a lead-in of silence first, so that what
-  // a note reads has come in before its frames are rendered: the block
-  // itself, the block beyond it that a note may read ahead, a block's time
-  // to render it, and a device buffer on either side of the render's wait
-  // for the input. The input ring holds what comes in while the render is
+  // Full duplex: the input ring holds what comes in while the render is
   // behind, as the output ring holds what it has rendered ahead.
   const std::shared_ptr<LiveInput>& input = options.input;
-  const int64_t leadIn = input ? 3 * int64_t(settings.blockFrames) + 2 * int64_t(buffer) : 0;
+  const int64_t leadIn = input ? inputLeadIn(settings.blockFrames, buffer) : 0;
   lead = std::max(lead, size_t(leadIn + 2 * settings.blockFrames));
   std::optional<AudioRing> inputRing;
   if (input) {
@@ -267,8 +271,12 @@ namespace {
 class DeviceOutput : public LiveOutput {
  public:
   DeviceOutput(const LiveOptions& options, const EngineSettings& settings, LiveSessionReport* report)
-      : ring(settings.channels, size_t(settings.blockFrames + 4 * std::max(options.bufferFrames, 256))),
-        stream(system, streamSettings(options, settings), ring),
+      : input(options.input),
+        blockFrames(settings.blockFrames),
+        leadIn(input ? inputLeadIn(settings.blockFrames, options.bufferFrames) : 0),
+        ring(settings.channels, size_t(settings.blockFrames + 4 * std::max(options.bufferFrames, 256) + leadIn)),
+        inputRing(input ? input->channels() : 1, input ? ring.capacityFrames() : 1),
+        stream(system, streamSettings(options, settings), ring, input ? &inputRing : nullptr),
         player(stream, ring, settings.sampleRate, nullptr, {}),
         report(report) {
     // The render runs ahead of the device by a block and the device's
@@ -279,13 +287,24 @@ class DeviceOutput : public LiveOutput {
         std::max<int64_t>(stream.bufferFrames(), std::llround(stream.outputLatency() * settings.sampleRate));
     limit = std::min<int64_t>(settings.blockFrames + deviceFrames, int64_t(ring.capacityFrames()));
     // The device plays silence until the first block: that is no underrun.
-    stream.start();
+    // Full duplex, the lead-in is played first, and the input the first
+    // block may read waited for.
+    if (input)
+      player.hearInput(*input, inputRing, blockFrames, leadIn);
+    else
+      stream.start();
     if (report) {
       report->opened = true;
       report->device = stream.outputDevice();
       report->bufferFrames = stream.bufferFrames();
       report->ringFrames = int(limit);
       report->latencySeconds = stream.outputLatency();
+      if (const DeviceInfo* device = stream.inputDevice()) {
+        report->heardInput = true;
+        report->inputDevice = *device;
+        report->inputChannels = input->channels();
+        report->leadInFrames = leadIn;
+      }
     }
   }
   ~DeviceOutput() override { update(); }
@@ -293,7 +312,11 @@ class DeviceOutput : public LiveOutput {
   OutputSink& sink() override { return player; }
   int64_t room() const override {
     player.reportUnderruns();
-    return std::max<int64_t>(0, limit - int64_t(ring.readable()));
+    int64_t frames = limit - int64_t(ring.readable());
+    // Full duplex, a block is rendered once the input has come in as far as
+    // the block after it, so the render never waits for it.
+    if (input) frames = std::min(frames, input->arrived() - player.framesRendered() - 2 * int64_t(blockFrames));
+    return std::max<int64_t>(0, frames);
   }
   void recordArrived(int64_t streamPosition) override {
     if (!report) return;
@@ -312,17 +335,26 @@ class DeviceOutput : public LiveOutput {
     s.sampleRate = settings.sampleRate;
     s.channels = settings.channels;
     s.bufferFrames = options.bufferFrames;
+    if (options.input) {
+      s.inputDevice = options.inputDevice;
+      s.inputChannels = options.input->channels();
+    }
     return s;
   }
   void update() {
     if (!report) return;
+    report->inputFramesLost = stream.counters().inputFramesLost.load();
     report->underruns = stream.counters().underruns.load();
     report->deviceUnderflows = stream.counters().deviceUnderflows.load();
     report->callbackLoad = player.callbackLoad() > 0 ? player.callbackLoad() : stream.callbackLoad();
   }
 
+  std::shared_ptr<LiveInput> input;  // full duplex
+  int blockFrames;
+  int64_t leadIn;
   AudioSystem system;
   AudioRing ring;
+  AudioRing inputRing;
   AudioStream stream;
   LivePlayer player;
   LiveSessionReport* report;
@@ -346,6 +378,11 @@ void printLiveSessionReport(const LiveSessionReport& report, int sampleRate, int
       report.latencySeconds * 1000.0, 1000.0 * double(report.worstDelayFrames) / sampleRate,
       static_cast<long long>(report.records), 1000.0 * report.ringFrames / sampleRate, blockFrames,
       static_cast<long long>(report.underruns), report.callbackLoad * 100.0);
+  if (report.heardInput)
+    std::printf("vemora: input from \"%s\" (%s), %d channel%s, lead-in %.1f ms; %lld input frames lost (overruns)\n",
+                printable(report.inputDevice.name).c_str(), report.inputDevice.hostApi.c_str(), report.inputChannels,
+                report.inputChannels == 1 ? "" : "s", 1000.0 * double(report.leadInFrames) / sampleRate,
+                static_cast<long long>(report.inputFramesLost));
   std::fflush(stdout);
 }
 

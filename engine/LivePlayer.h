@@ -188,6 +188,12 @@ struct LiveSessionReport {
   int64_t underruns = 0;
   int64_t deviceUnderflows = 0;
   double callbackLoad = 0.0;
+  // Full duplex (a record named the input device before the first note).
+  bool heardInput = false;
+  DeviceInfo inputDevice;
+  int inputChannels = 0;
+  int64_t leadInFrames = 0;
+  int64_t inputFramesLost = 0;
 };
 
 // Opens the device for a session of the engine's rate and channels (throws

@@ -471,7 +471,8 @@ int listPlugins(const CommandLine& options) {
 
 constexpr const char* kSocketUsage =
     "vemora -i -n -s N [-o|--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
-    "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR] [--play [--device D] [--buffer FRAMES]]";
+    "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR] [--play [--device D] [--input-device D] [--buffer "
+    "FRAMES]]";
 
 // An option whose value is checked after the parse.
 CLI::Option* addGiven(CLI::App& app, const std::string& name, Given& value, const std::string& description) {
@@ -670,8 +671,23 @@ int serveSocket(const CommandLine& options) {
     // No device, no session: said now rather than at the first note. The
     // device opens with the first note, at the rate and channels set by then.
     vemora::AudioSystem().find(options.live.device, true);
-    settings.openLive = [&engine, live = options.live, &heard] {
-      return vemora::openLiveOutput(live, engine.settings(), &heard);
+    // The input device opens with the output, full duplex: a record may
+    // name it (rtinput device) until the first note opens the device.
+    auto input = std::make_shared<std::shared_ptr<vemora::LiveInput>>();
+    auto opened = std::make_shared<bool>(false);
+    engine.setInputDeviceOpener([input, opened, wanted = options.live.inputDevice](const vemora::EngineSettings& s) {
+      if (*opened)
+        throw vemora::ScoreError(
+            "rtinput: the input device is heard only when a record names it before the session's first note "
+            "(the device is open without it)");
+      *input = vemora::findInputDevice(wanted, s);
+      return *input;
+    });
+    settings.openLive = [&engine, live = options.live, &heard, input, opened] {
+      *opened = true;
+      vemora::LiveOptions opening = live;
+      opening.input = *input;
+      return vemora::openLiveOutput(opening, engine.settings(), &heard);
     };
   }
   vemora::SocketServer server(engine, settings);

@@ -563,4 +563,48 @@ TEST_P(LiveSessionTest, NotesSentOverTcpReachTheDeviceWithinABlockAndTheBuffer) 
 
 INSTANTIATE_TEST_SUITE_P(Buffers, LiveSessionTest, ::testing::Values(128, 256, 512));
 
+// A session heard reads the input device when a record names it before the
+// first note: the device then opens full duplex, and a note hears what came
+// in at the frames it renders, as in a played score.
+TEST_F(LiveAudioTest, ASessionHeardReadsTheInputDeviceNamedBeforeItsFirstNote) {
+  const std::vector<float> signal = capturedSignal(44100 * 8);
+  livedevice::writeCapture(folder / "capture.raw", signal);
+  livedevice::Device device(folder, 256, 44100, (folder / "capture.raw").string());
+  ASSERT_TRUE(device.running()) << device.failure();
+  const int socketNumber = 20000 + int(getpid() % 20000);
+  Process server(vemora({"-i", "-n", "-s", std::to_string(socketNumber), "--play", "--output", "session.wav"},
+                        device.environment(), "server"));
+  ASSERT_TRUE(programrun::waitFor(60, [&] {
+    return contains(server.out(), "serving score records") || server.exited();
+  })) << server.err();
+  programrun::LoopbackClients clients(SCOREWIRE_BASE_PORT + socketNumber);
+  const int fd = clients.connect();
+  ASSERT_GE(fd, 0);
+  // The first note opens the device, at the session's frame 0.
+  ASSERT_TRUE(clients.send(fd, textRecord("load", {"PAN"}) + textRecord("rtinput", {"device"}) +
+                                   numberRecord("PAN", {0, 0, 1, 1, 0, 0, 1})));
+  ASSERT_TRUE(programrun::waitFor(30, [&] { return device.played().size() > size_t(2 * 44100 * 3 / 2); }));
+  server.signal(SIGTERM);
+  const Outcome ended = server.wait(60);
+  programrun::expectNoCrashOrHang(ended);
+  ASSERT_EQ(ended.exitStatus, 0) << ended.err;
+  EXPECT_TRUE(contains(ended.out,
+                       "vemora: input from \"default\" (ALSA), 2 channels, lead-in 46.4 ms; 0 input "
+                       "frames lost (overruns)"))
+      << ended.out;
+  const Sound file = readSound(folder / "session.wav");
+  ASSERT_TRUE(file.opened);
+  ASSERT_GE(file.samples.size(), size_t(2 * 44100));
+  // Output frame f is input frame f, give or take where the capture file's
+  // reading began (see above): the note is the input, frame for frame.
+  auto alignedAt = [&](size_t lag) {
+    for (size_t f = 0; f < 44100; ++f)
+      if (file.samples[2 * f] != signal[2 * (f + lag)]) return false;
+    return true;
+  };
+  size_t lag = 0;
+  while (lag < 44100 && !alignedAt(lag)) ++lag;
+  EXPECT_LT(lag, 4096u) << "the captured signal is not what the note played";
+}
+
 }  // namespace
