@@ -275,7 +275,9 @@ class DeviceOutput : public LiveOutput {
         blockFrames(settings.blockFrames),
         leadIn(input ? inputLeadIn(settings.blockFrames, options.bufferFrames) : 0),
         ring(settings.channels, size_t(settings.blockFrames + 4 * std::max(options.bufferFrames, 256) + leadIn)),
-        inputRing(input ? input->channels() : 1, input ? ring.capacityFrames() : 1),
+        // Half a second of input for a server that is late to render.
+        inputRing(input ? input->channels() : 1,
+                  input ? std::max(ring.capacityFrames(), size_t(settings.sampleRate / 2)) : 1),
         stream(system, streamSettings(options, settings), ring, input ? &inputRing : nullptr),
         player(stream, ring, settings.sampleRate, nullptr, {}),
         report(report) {
