@@ -148,14 +148,22 @@ DeviceInfo AudioSystem::find(const std::string& wanted, bool forOutput) const {
   if (known.empty()) known = "none";
   const bool number =
       std::all_of(wanted.begin(), wanted.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  // A device that is there but cannot do what is asked is named as such.
+  auto lacking = [&](const DeviceInfo& d) {
+    return DeviceError("the device " + std::to_string(d.index) + " " + described(d) + " has no " + what +
+                       " channels (" + what + " devices: " + known + ")");
+  };
   if (number && wanted.size() < 9) {
     const int index = std::atoi(wanted.c_str());
     if (index < int(all.size()) && usable(all[size_t(index)])) return all[size_t(index)];
+    if (index < int(all.size())) throw lacking(all[size_t(index)]);
     throw DeviceError(std::string("there is no ") + what + " device number " + wanted + " (" + what +
                       " devices: " + known + ")");
   }
   for (const DeviceInfo& d : all)
     if (usable(d) && d.name == wanted) return d;
+  for (const DeviceInfo& d : all)
+    if (d.name == wanted) throw lacking(d);
   const DeviceInfo* match = nullptr;
   int matches = 0;
   for (const DeviceInfo& d : all)
@@ -197,6 +205,36 @@ struct AudioStream::Impl {
   double inputLatency = 0.0;
   bool running = false;
 
+  // Silence to put in place of lost input frames, made with the stream.
+  std::vector<float> zeros;
+  size_t zeroFrames = 0;
+  size_t owed = 0;  // input frames lost, not yet put in the ring as silence
+
+  // The audio thread: puts the callback's input frames (silence when the
+  // library gave none) into the input ring after the silence owed for
+  // frames lost before; returns how many frames it could not take.
+  size_t capture(const float* frames, size_t count) {
+    while (owed > 0) {
+      const size_t n = std::min(owed, zeroFrames);
+      const size_t taken = in->write(zeros.data(), n);
+      owed -= taken;
+      if (taken < n) break;
+    }
+    size_t taken = 0;
+    if (owed == 0 && frames) {
+      taken = in->write(frames, count);
+    } else if (owed == 0) {
+      while (taken < count) {
+        const size_t n = std::min(count - taken, zeroFrames);
+        const size_t put = in->write(zeros.data(), n);
+        taken += put;
+        if (put < n) break;
+      }
+    }
+    owed += count - taken;
+    return count - taken;
+  }
+
   // The audio thread. Copies only; counts with relaxed atomics.
   static int callback(const void* inputFrames, void* outputFrames, unsigned long frames,
                       const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags flags, void* user) {
@@ -213,9 +251,11 @@ struct AudioStream::Impl {
     }
     c.framesPlayed.fetch_add(int64_t(got), std::memory_order_relaxed);
     if (flags & paOutputUnderflow) c.deviceUnderflows.fetch_add(1, std::memory_order_relaxed);
-    if (self.in && inputFrames) {
-      if (self.in->write(static_cast<const float*>(inputFrames), frames) < frames || (flags & paInputOverflow))
-        c.overruns.fetch_add(1, std::memory_order_relaxed);
+    // Once the render has ended nobody reads the input: it is left alone.
+    if (self.in && !c.ended.load(std::memory_order_relaxed)) {
+      const size_t lost = self.capture(static_cast<const float*>(inputFrames), frames);
+      if (lost > 0) c.inputFramesLost.fetch_add(int64_t(lost), std::memory_order_relaxed);
+      if (lost > 0 || (flags & paInputOverflow)) c.overruns.fetch_add(1, std::memory_order_relaxed);
     }
     c.callbacks.fetch_add(1, std::memory_order_relaxed);
     return paContinue;
@@ -246,6 +286,8 @@ AudioStream::AudioStream(AudioSystem& system, const StreamSettings& settings, Au
   if (settings.inputChannels > 0) {
     impl->in = in;
     impl->hasInput = true;
+    impl->zeroFrames = size_t(std::max(impl->bufferFrames, kDefaultBufferFrames));
+    impl->zeros.assign(impl->zeroFrames * size_t(settings.inputChannels), 0.0f);
     impl->input = system.find(settings.inputDevice, false);
     if (impl->input.inputChannels < settings.inputChannels)
       throw DeviceError("the input device " + described(impl->input) + " cannot record " +
@@ -257,13 +299,18 @@ AudioStream::AudioStream(AudioSystem& system, const StreamSettings& settings, Au
     inParams.suggestedLatency = latency;
   }
   PaStreamParameters* inPtr = impl->hasInput ? &inParams : nullptr;
+  // Full duplex, either side may be what cannot open: both are named.
+  const std::string recording = impl->hasInput ? " while recording " + std::to_string(settings.inputChannels) +
+                                                     " channels from the input device " + described(impl->input) +
+                                                     " (it has " + std::to_string(impl->input.inputChannels) + ")"
+                                               : "";
 
   HeldMessages held;
   const PaError supported = Pa_IsFormatSupported(inPtr, &outParams, rate);
   if (supported != paFormatIsSupported) {
     const std::string line = held.lastLine();
     throw DeviceError("the output device " + described(impl->output) + " cannot play " +
-                      std::to_string(settings.channels) + " channels at " + rateText(rate) + ": " +
+                      std::to_string(settings.channels) + " channels at " + rateText(rate) + recording + ": " +
                       Pa_GetErrorText(supported) + "; it has " + std::to_string(impl->output.outputChannels) +
                       " output channels and runs at " + rateText(impl->output.defaultRate) +
                       " by default (Vemora does not resample: set_option(\"sr=N\") in the score, or another device)" +
@@ -275,7 +322,7 @@ AudioStream::AudioStream(AudioSystem& system, const StreamSettings& settings, Au
     impl->stream = nullptr;
     const std::string line = held.lastLine();
     throw DeviceError("cannot open the output device " + described(impl->output) + " for " +
-                      std::to_string(settings.channels) + " channels at " + rateText(rate) + ": " +
+                      std::to_string(settings.channels) + " channels at " + rateText(rate) + recording + ": " +
                       Pa_GetErrorText(opened) + said(line));
   }
   // PortAudio's ALSA thread runs at normal priority unless asked: on a

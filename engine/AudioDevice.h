@@ -12,7 +12,10 @@
 // The stream's callback runs on the library's audio thread. It never blocks,
 // locks, allocates or calls into the engine: it copies frames out of the ring
 // (and input frames into another), counts the frames it took and counts an
-// underrun when the ring held fewer than the device asked for.
+// underrun when the ring held fewer than the device asked for. Every input
+// callback adds exactly its frames to the input ring (silence in place of
+// those the ring had no room for), so the input's frame f came in with the
+// output's frame f.
 #pragma once
 
 #include <atomic>
@@ -82,6 +85,10 @@ struct StreamCounters {
   std::atomic<int64_t> framesPlayed{0};  // frames taken from the ring
   std::atomic<int64_t> underruns{0};     // callbacks that found the ring short
   std::atomic<int64_t> overruns{0};      // callbacks that found the input ring full
+  // Input frames the full ring could not take; each is kept in its place as
+  // silence (written once the ring has room), so later frames keep their
+  // index counted from the stream's start.
+  std::atomic<int64_t> inputFramesLost{0};
   std::atomic<int64_t> callbacks{0};
   std::atomic<int64_t> deviceUnderflows{0};  // underflows the library itself flagged
   // Set by the producer once it has written its first frame, and once it

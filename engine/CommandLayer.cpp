@@ -146,6 +146,12 @@ std::string CommandLayer::confined(const std::string& command, const std::string
 }
 
 void CommandLayer::rtinput(const std::string& path) {
+  // The name "device" alone is the sound card's input, whatever the
+  // folder holds; a file of that name is reached as "./device".
+  if (path == kInputDevice) {
+    engine.useInputDevice();
+    return;
+  }
   const std::string resolved = confined("rtinput", path);
   // While the output is open, the file it will replace when it is finished
   // may not be read: the render would be made from what it ends.

@@ -87,6 +87,9 @@ struct TabCommand {
   static TabCommand from(const std::vector<Number>& args);
 };
 
+// What rtinput names to read the input device rather than a file.
+inline constexpr const char* kInputDevice = "device";
+
 class CommandLayer {
  public:
   CommandLayer(Engine& engine, CommandPolicy policy) : engine(engine), policy(std::move(policy)) {}

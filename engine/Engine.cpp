@@ -104,6 +104,8 @@ struct Engine::Impl {
     std::weak_ptr<SoundInput> input;
   };
   std::vector<OpenedInput> inputsOpened;
+  Engine::InputDeviceOpener openInputDevice;
+  std::shared_ptr<SoundInput> inputDevice;  // once a score named it
   int inputsChanged = 0;
   std::vector<std::string> inputsResampled;  // for the closing report
   std::set<std::string> resampleAdvised;
@@ -438,6 +440,18 @@ void Engine::setInput(const std::string& path) {
   } catch (const MemoryRefused& error) {
     throw ScoreError(error.what());
   }
+}
+
+void Engine::setInputDeviceOpener(InputDeviceOpener opener) { impl->openInputDevice = std::move(opener); }
+
+void Engine::useInputDevice() {
+  impl->activate();
+  if (!impl->openInputDevice)
+    throw ScoreError(
+        "rtinput: \"device\" is the input device, heard only while the score plays (vemora --play); a file "
+        "named device is read as rtinput(\"./device\")");
+  if (!impl->inputDevice) impl->inputDevice = impl->openInputDevice(impl->settings);
+  impl->useInput(impl->inputDevice);
 }
 
 void Engine::setInput(std::unique_ptr<SoundInput> input) {

@@ -160,6 +160,13 @@ class Engine {
   // must run at the render's rate.
   void setInput(const std::string& path);
   void setInput(std::unique_ptr<SoundInput> input);
+  // The input device, for rtinput("device"). A front end that plays sets
+  // how it is opened: opener makes it for the settings of the moment (and
+  // throws ScoreError when it cannot). The first useInputDevice opens it,
+  // later ones use the same; without an opener it is a ScoreError.
+  using InputDeviceOpener = std::function<std::shared_ptr<SoundInput>(const EngineSettings&)>;
+  void setInputDeviceOpener(InputDeviceOpener opener);
+  void useInputDevice();
   // Throws ScoreError when path is the same file (device and inode, however
   // spelled or linked) as an input the engine has opened: writing it would
   // replace what the render reads.

@@ -159,6 +159,15 @@ int rtsetinput(float inskip, Instrument* inst) {
   // 2^62 frames keeps the cursor, and what reads advance it by, countable.
   constexpr double kFarPastAnyInput = 4611686018427387904.0;  // 2^62
   picked.frame = int64_t(std::min(std::floor(double(inskip) * Instrument::SR + 0.5), kFarPastAnyInput));
+  // The input device is read at the frames the note renders: its skip
+  // reads that far back instead of that far in.
+  if (input->arrivesLive()) {
+    if (!note->placed) {
+      refuse(note, "this note reads the input device before it has placed itself (rtsetoutput comes first)");
+      return -1;
+    }
+    picked.frame = note->startFrame - picked.frame;
+  }
   if (picked.channels.empty()) {
     inst->inChanCount = input->channels();
   } else {

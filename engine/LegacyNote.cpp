@@ -45,6 +45,12 @@ int LegacyNoteState::place(float start, float dur, int fno) {
       refuse("setnote: this note reads input, but the score has not named one (call rtinput first)");
       return -1;
     }
+    // A legacy note is made whole as the score calls it, before the
+    // device has given any of its input.
+    if (input->arrivesLive()) {
+      refuse("setnote: a legacy note cannot read the input device (it is made before the device plays)");
+      return -1;
+    }
     inputStartFrame = int64_t(startFrames);
     inputSample = int64_t(startFrames) * input->channels();
     cacheFrames = 0;

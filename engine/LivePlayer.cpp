@@ -20,6 +20,14 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStalled = std::chrono::seconds(5);
 constexpr auto kUnderrunLineInterval = std::chrono::seconds(1);
 
+// Full duplex, the device plays this much silence first, so that what a
+// note reads has come in before its frames are rendered: the block itself,
+// the block beyond it that a note may read ahead, a block's time to render
+// it, and a device buffer on either side of the render's wait for the input.
+int64_t inputLeadIn(int blockFrames, int bufferFrames) {
+  return 3 * int64_t(blockFrames) + 2 * int64_t(std::max(bufferFrames, 1));
+}
+
 std::string dbfs(float peak) {
   if (!(peak > 0.0f)) return "-inf";
   char text[32];
@@ -39,7 +47,10 @@ LivePlayer::LivePlayer(AudioStream& stream, AudioRing& ring, int sampleRate, Sou
       stopRequested(std::move(stopRequested)),
       peak(size_t(ring.channelCount()), 0.0f) {}
 
-int64_t LivePlayer::framesPlayed() const { return stream.counters().framesPlayed.load(std::memory_order_acquire); }
+// The render's frames the device has taken, the lead-in's not counted.
+int64_t LivePlayer::framesPlayed() const {
+  return std::max<int64_t>(0, stream.counters().framesPlayed.load(std::memory_order_acquire) - leadIn);
+}
 
 void LivePlayer::write(const float* interleaved, int frames) {
   const size_t samples = size_t(frames) * size_t(channels);
@@ -59,8 +70,35 @@ void LivePlayer::write(const float* interleaved, int frames) {
     }
   }
   rendered += frames;
+  // The next block may read its own frames and a block beyond them.
+  if (input) awaitInput(rendered + 2 * int64_t(inputBlock));
   fileWhatWasPlayed();
   reportUnderruns();
+}
+
+void LivePlayer::hearInput(LiveInput& heard, AudioRing& from, int blockFrames, int64_t leadFrames) {
+  input = &heard;
+  inputRing = &from;
+  inputBlock = blockFrames;
+  heard.attach(from);
+  // The lead-in goes in whole before the device starts, so that the
+  // device's first input frame comes in with the lead-in's first frame.
+  std::vector<float> silence(size_t(std::min<int64_t>(leadFrames, 4096)) * size_t(channels), 0.0f);
+  for (int64_t put = 0; put < leadFrames;) {
+    const size_t n = size_t(std::min<int64_t>(leadFrames - put, int64_t(silence.size()) / channels));
+    const size_t done = ring.write(silence.data(), n);
+    put += int64_t(done);
+    if (done < n) throw DeviceError("the output ring cannot hold the input's lead-in");
+  }
+  leadIn = leadFrames;
+  stream.counters().fed.store(true, std::memory_order_release);
+  startIfNeeded();
+  awaitInput(2 * int64_t(blockFrames));
+}
+
+void LivePlayer::awaitInput(int64_t to) {
+  while (input->arrived() < to) waitAWhile();
+  input->advanceTo(to);
 }
 
 void LivePlayer::startIfNeeded() {
@@ -71,14 +109,18 @@ void LivePlayer::waitAWhile() {
   if (const int signal = stopRequested ? stopRequested() : 0) throw PlaybackStopped{signal};
   fileWhatWasPlayed();
   reportUnderruns();
-  const int64_t played = framesPlayed();
+  // Full duplex, the device moves when it takes output or gives input.
+  const int64_t moved = stream.counters().callbacks.load(std::memory_order_relaxed) + framesPlayed();
   const auto now = Clock::now();
-  if (played != lastPlayed) {
-    lastPlayed = played;
+  if (moved != lastPlayed) {
+    lastPlayed = moved;
     lastMoved = now;
   } else if (now - lastMoved > kStalled) {
-    throw DeviceError("the output device \"" + stream.outputDevice().name + "\" stopped taking sound (for " +
-                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kStalled).count()) + " s)");
+    const std::string seconds =
+        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kStalled).count()) + " s";
+    const std::string inputToo = input ? " and the input device \"" + input->device().name + "\"" : "";
+    throw DeviceError("the output device \"" + stream.outputDevice().name + "\"" + inputToo +
+                      " stopped taking sound (for " + seconds + ")");
   }
   // A quarter of the device's period: the ring is refilled well before
   // the next callback needs it.
@@ -151,9 +193,20 @@ PlayReport playScore(Engine& engine, const LiveOptions& options, const std::stri
   // Nothing waits on it: it fills in a moment when the score renders fast,
   // and a stop drops what it holds.
   const int buffer = std::max(options.bufferFrames, 1);
-  const size_t lead = size_t(std::max({4 * buffer, 2 * settings.blockFrames + buffer, settings.sampleRate / 2}));
+  size_t lead = size_t(std::max({4 * buffer, 2 * settings.blockFrames + buffer, settings.sampleRate / 2}));
+  // Full duplex: the input ring holds what comes in while the render is
+  // behind, as the output ring holds what it has rendered ahead.
+  const std::shared_ptr<LiveInput>& input = options.input;
+  const int64_t leadIn = input ? inputLeadIn(settings.blockFrames, buffer) : 0;
+  lead = std::max(lead, size_t(leadIn + 2 * settings.blockFrames));
+  std::optional<AudioRing> inputRing;
+  if (input) {
+    inputRing.emplace(input->channels(), lead);
+    streamSettings.inputDevice = options.inputDevice;
+    streamSettings.inputChannels = input->channels();
+  }
   AudioRing ring(settings.channels, lead);
-  AudioStream stream(system, streamSettings, ring);
+  AudioStream stream(system, streamSettings, ring, inputRing ? &*inputRing : nullptr);
 
   std::unique_ptr<SoundFileWriter> writer;
   if (format)
@@ -164,6 +217,7 @@ PlayReport playScore(Engine& engine, const LiveOptions& options, const std::stri
   LivePlayer player(stream, ring, settings.sampleRate, writer.get(), stopRequested);
   const auto begin = Clock::now();
   try {
+    if (input) player.hearInput(*input, *inputRing, settings.blockFrames, leadIn);
     engine.render(player);
     player.finish();
   } catch (const PlaybackStopped& stop) {
@@ -190,7 +244,26 @@ PlayReport playScore(Engine& engine, const LiveOptions& options, const std::stri
   report.underruns = stream.counters().underruns.load();
   report.deviceUnderflows = stream.counters().deviceUnderflows.load();
   report.callbackLoad = player.callbackLoad();
+  if (const DeviceInfo* device = stream.inputDevice()) {
+    report.heardInput = true;
+    report.inputDevice = *device;
+    report.inputChannels = input->channels();
+    report.inputLatencySeconds = stream.inputLatency();
+    report.leadInFrames = leadIn;
+    report.inputFramesLost = stream.counters().inputFramesLost.load();
+  }
   return report;
+}
+
+std::shared_ptr<LiveInput> findInputDevice(const std::string& wanted, const EngineSettings& settings) {
+  try {
+    AudioSystem system;
+    DeviceInfo device = system.find(wanted, false);  // one with input channels
+    const int channels = std::min(device.inputChannels, settings.channels);
+    return std::make_shared<LiveInput>(std::move(device), channels, double(settings.sampleRate));
+  } catch (const DeviceError& error) {
+    throw ScoreError(std::string("rtinput: ") + error.what() + " (--input-device chooses another)");
+  }
 }
 
 namespace {
@@ -198,8 +271,14 @@ namespace {
 class DeviceOutput : public LiveOutput {
  public:
   DeviceOutput(const LiveOptions& options, const EngineSettings& settings, LiveSessionReport* report)
-      : ring(settings.channels, size_t(settings.blockFrames + 4 * std::max(options.bufferFrames, 256))),
-        stream(system, streamSettings(options, settings), ring),
+      : input(options.input),
+        blockFrames(settings.blockFrames),
+        leadIn(input ? inputLeadIn(settings.blockFrames, options.bufferFrames) : 0),
+        ring(settings.channels, size_t(settings.blockFrames + 4 * std::max(options.bufferFrames, 256) + leadIn)),
+        // Half a second of input for a server that is late to render.
+        inputRing(input ? input->channels() : 1,
+                  input ? std::max(ring.capacityFrames(), size_t(settings.sampleRate / 2)) : 1),
+        stream(system, streamSettings(options, settings), ring, input ? &inputRing : nullptr),
         player(stream, ring, settings.sampleRate, nullptr, {}),
         report(report) {
     // The render runs ahead of the device by a block and the device's
@@ -210,13 +289,24 @@ class DeviceOutput : public LiveOutput {
         std::max<int64_t>(stream.bufferFrames(), std::llround(stream.outputLatency() * settings.sampleRate));
     limit = std::min<int64_t>(settings.blockFrames + deviceFrames, int64_t(ring.capacityFrames()));
     // The device plays silence until the first block: that is no underrun.
-    stream.start();
+    // Full duplex, the lead-in is played first, and the input the first
+    // block may read waited for.
+    if (input)
+      player.hearInput(*input, inputRing, blockFrames, leadIn);
+    else
+      stream.start();
     if (report) {
       report->opened = true;
       report->device = stream.outputDevice();
       report->bufferFrames = stream.bufferFrames();
       report->ringFrames = int(limit);
       report->latencySeconds = stream.outputLatency();
+      if (const DeviceInfo* device = stream.inputDevice()) {
+        report->heardInput = true;
+        report->inputDevice = *device;
+        report->inputChannels = input->channels();
+        report->leadInFrames = leadIn;
+      }
     }
   }
   ~DeviceOutput() override { update(); }
@@ -224,7 +314,11 @@ class DeviceOutput : public LiveOutput {
   OutputSink& sink() override { return player; }
   int64_t room() const override {
     player.reportUnderruns();
-    return std::max<int64_t>(0, limit - int64_t(ring.readable()));
+    int64_t frames = limit - int64_t(ring.readable());
+    // Full duplex, a block is rendered once the input has come in as far as
+    // the block after it, so the render never waits for it.
+    if (input) frames = std::min(frames, input->arrived() - player.framesRendered() - 2 * int64_t(blockFrames));
+    return std::max<int64_t>(0, frames);
   }
   void recordArrived(int64_t streamPosition) override {
     if (!report) return;
@@ -243,17 +337,26 @@ class DeviceOutput : public LiveOutput {
     s.sampleRate = settings.sampleRate;
     s.channels = settings.channels;
     s.bufferFrames = options.bufferFrames;
+    if (options.input) {
+      s.inputDevice = options.inputDevice;
+      s.inputChannels = options.input->channels();
+    }
     return s;
   }
   void update() {
     if (!report) return;
+    report->inputFramesLost = stream.counters().inputFramesLost.load();
     report->underruns = stream.counters().underruns.load();
     report->deviceUnderflows = stream.counters().deviceUnderflows.load();
     report->callbackLoad = player.callbackLoad() > 0 ? player.callbackLoad() : stream.callbackLoad();
   }
 
+  std::shared_ptr<LiveInput> input;  // full duplex
+  int blockFrames;
+  int64_t leadIn;
   AudioSystem system;
   AudioRing ring;
+  AudioRing inputRing;
   AudioStream stream;
   LivePlayer player;
   LiveSessionReport* report;
@@ -277,6 +380,11 @@ void printLiveSessionReport(const LiveSessionReport& report, int sampleRate, int
       report.latencySeconds * 1000.0, 1000.0 * double(report.worstDelayFrames) / sampleRate,
       static_cast<long long>(report.records), 1000.0 * report.ringFrames / sampleRate, blockFrames,
       static_cast<long long>(report.underruns), report.callbackLoad * 100.0);
+  if (report.heardInput)
+    std::printf("vemora: input from \"%s\" (%s), %d channel%s, lead-in %.1f ms; %lld input frames lost (overruns)\n",
+                printable(report.inputDevice.name).c_str(), report.inputDevice.hostApi.c_str(), report.inputChannels,
+                report.inputChannels == 1 ? "" : "s", 1000.0 * double(report.leadInFrames) / sampleRate,
+                static_cast<long long>(report.inputFramesLost));
   std::fflush(stdout);
 }
 
@@ -297,6 +405,15 @@ void printPlayReport(const PlayReport& report, const std::string& scoreName) {
   std::printf("  device:  \"%s\" (%s), buffer %d frames, latency %.1f ms\n", printable(report.device.name).c_str(),
               report.device.hostApi.c_str(), report.bufferFrames, report.latencySeconds * 1000.0);
   std::printf("  underruns: %lld\n", static_cast<long long>(report.underruns));
+  if (report.heardInput) {
+    const bool asOutput = report.inputChannels == report.channels;
+    std::printf("  input:   \"%s\" (%s), %d channel%s (%s), latency %.1f ms; lead-in %.1f ms\n",
+                printable(report.inputDevice.name).c_str(), report.inputDevice.hostApi.c_str(), report.inputChannels,
+                report.inputChannels == 1 ? "" : "s", asOutput ? "as the output" : "all the device has",
+                report.inputLatencySeconds * 1000.0, 1000.0 * double(report.leadInFrames) / report.sampleRate);
+    std::printf("  overruns: %lld input frames lost (the render fell behind the input)\n",
+                static_cast<long long>(report.inputFramesLost));
+  }
   if (report.deviceUnderflows > 0)
     std::printf("  device underflows: %lld (the audio library's own, between the callback and the device)\n",
                 static_cast<long long>(report.deviceUnderflows));

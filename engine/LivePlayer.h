@@ -10,6 +10,12 @@
 // A file written alongside (--output, rtoutput) gets the frames the device
 // has taken: should playback stop early (Ctrl-C), the file holds what was
 // played, no more.
+//
+// A score that reads the input device (rtinput("device"), LiveInput.h)
+// plays full duplex: the render is paced by the input as well, and the
+// device first plays a lead-in of silence (never written to the file) so
+// that the input frame a note reads has come in before its output frame is
+// rendered.
 #pragma once
 
 #include <chrono>
@@ -23,6 +29,7 @@
 #include "AudioDevice.h"
 #include "AudioRing.h"
 #include "Engine.h"
+#include "LiveInput.h"
 
 namespace vemora {
 
@@ -36,11 +43,19 @@ struct PlaybackStopped {
 // Live options from the command line.
 struct LiveOptions {
   std::string device;       // --device NAME|INDEX; empty: the default
-  std::string inputDevice;  // --input-device NAME|INDEX
+  std::string inputDevice;  // --input-device NAME|INDEX; empty: the default
   int bufferFrames = 256;   // --buffer FRAMES
   // The file's dither, as a render's (--dither); empty: the engine's setting.
   std::optional<Dither> dither;
+  // What rtinput("device") opened, when the score read the input device.
+  std::shared_ptr<LiveInput> input;
 };
+
+// The input device as the score opens it (rtinput("device")): the device
+// --input-device names (or the default input), with as many channels as
+// the output has when it has them, else all it has. Throws ScoreError
+// naming the device when there is none or it has no input.
+std::shared_ptr<LiveInput> findInputDevice(const std::string& wanted, const EngineSettings& settings);
 
 // The sink that plays: blocks go into the ring (and, as the device takes
 // them, into the file).
@@ -58,6 +73,9 @@ class LivePlayer : public OutputSink {
   // After a stop: silences the device at once and writes to the file the
   // frames the device took.
   void stopNow();
+  // Full duplex, before the render: puts the lead-in silence in the ring,
+  // starts the device and waits for the input that the first block may read.
+  void hearInput(LiveInput& input, AudioRing& inputRing, int blockFrames, int64_t leadFrames);
 
   // Frames rendered that may wait in the ring, up to its capacity.
   int64_t framesRendered() const { return rendered; }
@@ -72,6 +90,8 @@ class LivePlayer : public OutputSink {
   void waitAWhile();
   void fileWhatWasPlayed();
   void startIfNeeded();
+  // Waits until the input has come in up to frame `to`, then lets notes read it.
+  void awaitInput(int64_t to);
 
   AudioStream& stream;
   AudioRing& ring;
@@ -90,8 +110,12 @@ class LivePlayer : public OutputSink {
   mutable int64_t underrunsSaid = 0;
   mutable std::chrono::steady_clock::time_point lastUnderrunLine{};
   double load = 0.0;
-  int64_t lastPlayed = -1;  // when the device last took frames
+  int64_t lastPlayed = -1;  // when the device last took or gave frames
   std::chrono::steady_clock::time_point lastMoved{};
+  LiveInput* input = nullptr;  // full duplex
+  AudioRing* inputRing = nullptr;
+  int inputBlock = 0;
+  int64_t leadIn = 0;  // frames of silence the device plays before the render's
 };
 
 // What a played render did.
@@ -115,6 +139,13 @@ struct PlayReport {
   double callbackLoad = 0.0;
   double seconds = 0.0;
   int stoppedBy = 0;  // a signal's number when playback was stopped
+  // Full duplex (the score read the input device).
+  bool heardInput = false;
+  DeviceInfo inputDevice;
+  int inputChannels = 0;
+  double inputLatencySeconds = 0.0;
+  int64_t leadInFrames = 0;
+  int64_t inputFramesLost = 0;  // overruns: the input ring was full
 };
 
 // Plays every note the engine holds through the output device (and into
@@ -157,6 +188,12 @@ struct LiveSessionReport {
   int64_t underruns = 0;
   int64_t deviceUnderflows = 0;
   double callbackLoad = 0.0;
+  // Full duplex (a record named the input device before the first note).
+  bool heardInput = false;
+  DeviceInfo inputDevice;
+  int inputChannels = 0;
+  int64_t leadInFrames = 0;
+  int64_t inputFramesLost = 0;
 };
 
 // Opens the device for a session of the engine's rate and channels (throws

@@ -52,6 +52,10 @@ class SoundInput {
   virtual void read(int64_t startFrame, int frameCount, float* dst) = 0;
   // The file read, as it stood when opened; empty for input held in memory.
   virtual std::optional<FileIdentity> fileIdentity() const { return std::nullopt; }
+  // Input that comes in while the render runs (the sound card's): its frame
+  // f is the one that came in with output frame f, so a note reads it from
+  // the frame the note starts at rather than from the start of the input.
+  virtual bool arrivesLive() const { return false; }
   // Asks to be told, once, when the file is found changed or shorter while
   // it is read: the text names the file and the frame.
   virtual void watch(std::function<void(const std::string&)> onChange) { (void)onChange; }

@@ -60,7 +60,8 @@ struct CommandLine {
   std::string output;
   std::vector<std::string> pluginPaths;
   Given maxMemory;  // not given: defaultMemoryLimit()
-  // Live audio, both modes: --play, --device, --buffer; --list-devices.
+  // Live audio, both modes: --play, --device, --input-device, --buffer;
+  // --list-devices.
   bool play = false;
   bool listDevices = false;
   vemora::LiveOptions live;
@@ -309,10 +310,11 @@ std::string outputPathFor(const CommandLine& options, const vemora::ScoreReader&
 // the file, when one is named). A stop ends playback at once and keeps in
 // the file what was played.
 int playScore(const CommandLine& options, vemora::Engine& engine, const std::string& path, const std::string& sample,
-              std::optional<vemora::Dither> dither) {
+              std::optional<vemora::Dither> dither, std::shared_ptr<vemora::LiveInput> input) {
   const StopSignals stopSignals;
   vemora::LiveOptions live = options.live;
   live.dither = dither;
+  live.input = std::move(input);
   const vemora::PlayReport report = vemora::playScore(engine, live, path, sample, [] { return int(gStopSignal); });
   if (report.stoppedBy != 0) {
     char played[32];
@@ -325,6 +327,9 @@ int playScore(const CommandLine& options, vemora::Engine& engine, const std::str
   if (report.underruns > 0)
     printError(std::to_string(report.underruns) + " underrun" + (report.underruns == 1 ? "" : "s") +
                ": the render fell behind the device (see above)");
+  if (report.inputFramesLost > 0)
+    printError(std::to_string(report.inputFramesLost) +
+               " input frames lost: the render fell behind the input device (they were read as silence)");
   if (report.stoppedBy != 0) return 128 + report.stoppedBy;
   if (!report.integerFormat && report.clippedSamples > 0)
     printError(report.outputPath + ": " + std::to_string(report.clippedSamples) +
@@ -360,6 +365,14 @@ int render(const CommandLine& options) {
   vemora::ScoreLimits limits;
   limits.steps = stepLimitFrom(options.maxScoreSteps);
   limits.memoryBytes = memoryLimit;
+  // Played, the score may read the input device: found when it names it,
+  // opened with the output when the score plays.
+  std::shared_ptr<vemora::LiveInput> heard;
+  if (options.play)
+    engine.setInputDeviceOpener([&heard, wanted = options.live.inputDevice](const vemora::EngineSettings& settings) {
+      heard = vemora::findInputDevice(wanted, settings);
+      return heard;
+    });
   vemora::ScoreReader reader(engine, limits);
   reader.run(options.score);
   engine.printAdvisorySummary();  // the score's; the render's follow it
@@ -391,7 +404,7 @@ int render(const CommandLine& options) {
       throw BadOption(
           "--normalize scales the whole render before any of it is written; it cannot play as it renders "
           "(--play)");
-    return playScore(options, engine, path, sample, mastering.dither);
+    return playScore(options, engine, path, sample, mastering.dither, heard);
   }
 
   std::optional<ProgressLine> progress;
@@ -458,7 +471,8 @@ int listPlugins(const CommandLine& options) {
 
 constexpr const char* kSocketUsage =
     "vemora -i -n -s N [-o|--output FILE] [--root DIR] [--max-session-seconds S] [--max-rate HZ] "
-    "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR] [--play [--device D] [--buffer FRAMES]]";
+    "[--max-channels N] [--max-memory SIZE] [--plugin-path DIR] [--play [--device D] [--input-device D] [--buffer "
+    "FRAMES]]";
 
 // An option whose value is checked after the parse.
 CLI::Option* addGiven(CLI::App& app, const std::string& name, Given& value, const std::string& description) {
@@ -496,6 +510,9 @@ void defineCommandLine(CLI::App& app, CommandLine& options) {
                "Play through the output device as it renders: a score (writing a file only when --output or "
                "its rtoutput names one), or a session's records as they arrive");
   app.add_option("--device", options.live.device, "Output device for --play: its number or name (--list-devices)")
+      ->type_name("NAME|INDEX");
+  app.add_option("--input-device", options.live.inputDevice,
+                 "Input device for a played score's rtinput(\"device\"): its number or name (--list-devices)")
       ->type_name("NAME|INDEX");
   app.add_option("--buffer", options.live.bufferFrames, "The device's buffer for --play, in frames (default 256)")
       ->check(CLI::Range(16, 8192))
@@ -654,8 +671,23 @@ int serveSocket(const CommandLine& options) {
     // No device, no session: said now rather than at the first note. The
     // device opens with the first note, at the rate and channels set by then.
     vemora::AudioSystem().find(options.live.device, true);
-    settings.openLive = [&engine, live = options.live, &heard] {
-      return vemora::openLiveOutput(live, engine.settings(), &heard);
+    // The input device opens with the output, full duplex: a record may
+    // name it (rtinput device) until the first note opens the device.
+    auto input = std::make_shared<std::shared_ptr<vemora::LiveInput>>();
+    auto opened = std::make_shared<bool>(false);
+    engine.setInputDeviceOpener([input, opened, wanted = options.live.inputDevice](const vemora::EngineSettings& s) {
+      if (*opened)
+        throw vemora::ScoreError(
+            "rtinput: the input device is heard only when a record names it before the session's first note "
+            "(the device is open without it)");
+      *input = vemora::findInputDevice(wanted, s);
+      return *input;
+    });
+    settings.openLive = [&engine, live = options.live, &heard, input, opened] {
+      *opened = true;
+      vemora::LiveOptions opening = live;
+      opening.input = *input;
+      return vemora::openLiveOutput(opening, engine.settings(), &heard);
     };
   }
   vemora::SocketServer server(engine, settings);

@@ -1,8 +1,11 @@
 // The ring between the render thread and the audio callback: frames come out
-// in order, whole, however the two sides' counts and the wrap fall.
+// in order, whole, however the two sides' counts and the wrap fall; and the
+// input device's history that the render thread fills from one.
 #include "AudioRing.h"
 
 #include <gtest/gtest.h>
+
+#include "LiveInput.h"
 
 #include <thread>
 #include <vector>
@@ -70,3 +73,41 @@ TEST(AudioRing, ProducerAndConsumerOnTwoThreadsLoseNothing) {
 }
 
 }  // namespace
+
+// The input device as notes read it, from the ring the callback fills:
+// what came in before the horizon and within the history, silence before
+// and after, however the history's wrap falls.
+TEST(LiveInput, NotesReadWhatCameInBeforeTheHorizonAndWithinTheHistory) {
+  vemora::DeviceInfo device;
+  device.name = "test";
+  vemora::LiveInput input(device, 2, 100.0);  // a history of 1000 frames
+  AudioRing ring(2, 4096);
+  input.attach(ring);
+  std::vector<float> frames;
+  for (int f = 0; f < 2500; ++f) frames.insert(frames.end(), {float(f), -float(f)});
+  ASSERT_EQ(ring.write(frames.data(), 2500), 2500u);
+  EXPECT_EQ(input.arrived(), 2500);
+
+  auto read = [&](int64_t start, int count) {
+    std::vector<float> out(size_t(count) * 2, 99.0f);
+    input.read(start, count, out.data());
+    return out;
+  };
+  auto expectFrames = [&](const std::vector<float>& got, int64_t start, int64_t keptFrom, int64_t keptTo) {
+    for (size_t i = 0; i < got.size() / 2; ++i) {
+      const int64_t f = start + int64_t(i);
+      const float want = f >= keptFrom && f < keptTo ? float(f) : 0.0f;
+      ASSERT_EQ(got[2 * i], want) << "frame " << f;
+      ASSERT_EQ(got[2 * i + 1], -want) << "frame " << f;
+    }
+  };
+  input.advanceTo(1200);
+  EXPECT_EQ(ring.readable(), 1300u);               // the rest waits in the ring
+  expectFrames(read(150, 100), 150, 200, 1200);    // older than the history
+  expectFrames(read(1150, 100), 1150, 200, 1200);  // come in, but past the horizon
+  expectFrames(read(-10, 20), -10, 200, 1200);
+  input.advanceTo(2500);
+  expectFrames(read(1490, 1020), 1490, 1500, 2500);  // across the wrap, to the end and past it
+  EXPECT_TRUE(input.arrivesLive());
+  EXPECT_GT(input.frames(), int64_t(1) << 60);
+}

@@ -313,6 +313,132 @@ TEST_F(LiveAudioTest, SigintDuringPlaybackKeepsWhatWasPlayedInAValidFile) {
   EXPECT_TRUE(programrun::temporariesUnder(folder).empty());
 }
 
+// The signal the device's capture gives: two channels that no shift in
+// time maps onto themselves (rising and falling envelopes), so the frame at
+// which capture started can be found.
+std::vector<float> capturedSignal(int frames) {
+  std::vector<float> samples(size_t(frames) * 2);
+  for (int f = 0; f < frames; ++f) {
+    const double t = double(f) / 44100, share = double(f) / frames;
+    samples[2 * size_t(f)] = float(0.5 * (0.2 + 0.8 * share) * std::sin(2 * std::numbers::pi * 300 * t));
+    samples[2 * size_t(f) + 1] = float(0.3 * (1.0 - 0.5 * share) * std::sin(2 * std::numbers::pi * 450 * t));
+  }
+  return samples;
+}
+
+void writeFloatWav(const fs::path& path, const std::vector<float>& interleaved, int channels) {
+  vemora::SoundFileWriter writer(path.string(), vemora::outputFormatFor(path.string(), "float"), channels, 44100);
+  writer.write(interleaved.data(), int(interleaved.size() / size_t(channels)));
+  writer.commit();
+}
+
+// Notes that read the input device hear what came in as they render:
+// output frame f reads input frame f, less the note's input skip. A file
+// render of the same signal, each note's skip set to read the same frames
+// (a note at s with skip k on the device reads what a note at s with skip
+// s - k reads from the file), makes the same samples.
+TEST_F(LiveAudioTest, NotesReadTheInputDeviceAsTheyReadTheSameSignalFromAFile) {
+  const std::vector<float> signal = capturedSignal(44100 * 8);
+  livedevice::writeCapture(folder / "capture.raw", signal);
+  livedevice::Device device(folder, 256, 44100, (folder / "capture.raw").string());
+  ASSERT_TRUE(device.running()) << device.failure();
+  // Until 0.5 s the left channel is input channel 0 alone: the lag is
+  // found there. A glide from an unaligned start, on the right alone, and
+  // one at 0.5 s down an octave (it never reads ahead of its frames).
+  const std::string notes =
+      "load('PAN')\nload('SHIFTGLIDE')\ngen(2, 7, 1000, 0, 1000, -1)\n"
+      "PAN(0, 0, 2, 1, 0, 0, 1)\n"
+      "PAN(1, $PAN, 1, 0.5, 1, 0, 0)\n"
+      "SHIFTGLIDE(0.013, $EARLY, 1.2, 0.4, 2, 0, 0)\n"
+      "SHIFTGLIDE(0.5, $LATE, 1.5, 0.7, 2, 1, 0.3)\n";
+  auto score = [&](const std::string& input, const std::string& pan, const std::string& early,
+                   const std::string& late) {
+    std::string text = "rtinput('" + input + "')\n" + notes;
+    text = std::regex_replace(text, std::regex("\\$PAN"), pan);
+    text = std::regex_replace(text, std::regex("\\$EARLY"), early);
+    return std::regex_replace(text, std::regex("\\$LATE"), late);
+  };
+  programrun::writeFile(folder / "live.lua", score("device", "0.25", "0.01", "0"));
+  const Outcome played = play(device, {"--play", "--sample-format", "float", "-o", "played.wav", "live.lua"});
+  ASSERT_EQ(played.exitStatus, 0) << played.err;
+  EXPECT_TRUE(contains(played.out, "input:   \"default\" (ALSA), 2 channels (as the output), latency ")) << played.out;
+  EXPECT_EQ(reported(played.out, "overruns"), 0) << played.out;
+  const Sound live = readSound(folder / "played.wav");
+  ASSERT_TRUE(live.opened);
+  ASSERT_EQ(live.samples.size(), size_t(2 * 44100 * 2)) << "the file holds the rendered frames alone";
+
+  // The input's frame 0 is the first the stream captured; the file PCM may
+  // have read some of its file before the stream started. On this device
+  // the lag is 0; it is searched for rather than assumed, and must be small.
+  auto alignedAt = [&](size_t lag) {
+    for (size_t f = 1000; f < 3000; ++f)
+      if (live.samples[2 * f] != signal[2 * (f + lag)]) return false;
+    return true;
+  };
+  size_t lag = 0;
+  while (lag < 44100 && !alignedAt(lag)) ++lag;
+  ASSERT_LT(lag, 4096u) << "the captured signal is not in what the notes played";
+  std::cout << "the stream's first input frame was frame " << lag << " of the capture file\n";
+
+  // The device delivers FLOAT_LE through the plug PCM unconverted, so the
+  // samples must be the same, not merely close.
+  writeFloatWav(folder / "signal.wav", std::vector<float>(signal.begin() + long(2 * lag), signal.end()), 2);
+  programrun::writeFile(folder / "file.lua", score("signal.wav", "0.75", "0.003", "0.5"));
+  const Outcome rendered =
+      programrun::run(vemora({"-q", "--sample-format", "float", "-o", "file.wav", "file.lua"}, {}, "render"), 60);
+  ASSERT_EQ(rendered.exitStatus, 0) << rendered.err;
+  const Sound file = readSound(folder / "file.wav");
+  ASSERT_EQ(file.samples.size(), live.samples.size());
+  size_t differ = 0;
+  for (size_t i = 0; i < file.samples.size(); ++i) differ += file.samples[i] != live.samples[i];
+  EXPECT_EQ(differ, 0u) << "of " << file.samples.size() << " samples (lag " << lag << ")";
+  // What reached the device is the same, after the lead-in's silence.
+  EXPECT_GE(gapsIn(device.played(), file.samples, 2), 0);
+}
+
+// An input named "device" is the sound card's only when played; a file of
+// that name is still reachable.
+TEST_F(LiveAudioTest, TheInputDeviceWithoutPlayIsAnErrorAtItsLine) {
+  programrun::writeFile(folder / "live.lua", "load('PAN')\nrtinput('device')\nPAN(0, 0, 0.5, 1, 0, 0, 1)\n");
+  const Outcome refused = programrun::run(vemora({"-o", "out.wav", "live.lua"}, {}), 60);
+  programrun::expectNoCrashOrHang(refused);
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_TRUE(contains(refused.err,
+                       "vemora: live.lua:2: rtinput: \"device\" is the input device, heard only while the score plays "
+                       "(vemora --play)"))
+      << refused.err;
+  EXPECT_FALSE(fs::exists(folder / "out.wav"));
+  EXPECT_TRUE(programrun::temporariesUnder(folder).empty());
+
+  fs::copy_file(folder / "sine.wav", folder / "device");
+  programrun::writeFile(folder / "file.lua", "load('PAN')\nrtinput('./device')\nPAN(0, 0, 0.5, 1, 0, 0, 1)\n");
+  const Outcome file = programrun::run(vemora({"-q", "-o", "out.wav", "file.lua"}, {}), 60);
+  EXPECT_EQ(file.exitStatus, 0) << file.err;
+  EXPECT_TRUE(fs::exists(folder / "out.wav"));
+}
+
+// A render at half real time falls behind the input as it does behind the
+// output: what the input ring cannot hold is lost (read as silence in its
+// place) and counted.
+TEST_F(LiveAudioTest, InputLostWhileTheRenderIsBehindIsCountedAsOverruns) {
+  programrun::writeFile(folder / "slow.lua",
+                        "load('SLOWPROBE')\nload('PAN')\nrtinput('device')\nSLOWPROBE(0, 1.5, 2)\n"
+                        "PAN(0, 0, 1.5, 1, 0, 0, 1)\n");
+  livedevice::Device device(folder);
+  ASSERT_TRUE(device.running()) << device.failure();
+  const Outcome played = play(
+      device, {"--plugin-path", VEMORA_TEST_PLUGIN_DIR, "--play", "--buffer", "256", "-o", "slow.wav", "slow.lua"});
+  ASSERT_EQ(played.exitStatus, 0) << played.err;
+  // 1.5 s rendered in 3 s: the input ring (half a second) overflows for
+  // most of a second.
+  EXPECT_GT(reported(played.out, "overruns"), 44100 / 4) << played.out;
+  EXPECT_GT(reported(played.out, "underruns"), 0) << played.out;
+  EXPECT_TRUE(contains(played.err, " input frames lost: the render fell behind the input device")) << played.err;
+  const Sound file = readSound(folder / "slow.wav");
+  ASSERT_TRUE(file.opened);
+  EXPECT_EQ(file.samples.size(), size_t(44100 * 3 / 2) * 2);
+}
+
 TEST_F(LiveAudioTest, ListDevicesShowsTheDefaultAndTheJackServer) {
   livedevice::Device device(folder);
   ASSERT_TRUE(device.running()) << device.failure();
@@ -436,5 +562,49 @@ TEST_P(LiveSessionTest, NotesSentOverTcpReachTheDeviceWithinABlockAndTheBuffer) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Buffers, LiveSessionTest, ::testing::Values(128, 256, 512));
+
+// A session heard reads the input device when a record names it before the
+// first note: the device then opens full duplex, and a note hears what came
+// in at the frames it renders, as in a played score.
+TEST_F(LiveAudioTest, ASessionHeardReadsTheInputDeviceNamedBeforeItsFirstNote) {
+  const std::vector<float> signal = capturedSignal(44100 * 8);
+  livedevice::writeCapture(folder / "capture.raw", signal);
+  livedevice::Device device(folder, 256, 44100, (folder / "capture.raw").string());
+  ASSERT_TRUE(device.running()) << device.failure();
+  const int socketNumber = 20000 + int(getpid() % 20000);
+  Process server(vemora({"-i", "-n", "-s", std::to_string(socketNumber), "--play", "--output", "session.wav"},
+                        device.environment(), "server"));
+  ASSERT_TRUE(programrun::waitFor(60, [&] {
+    return contains(server.out(), "serving score records") || server.exited();
+  })) << server.err();
+  programrun::LoopbackClients clients(SCOREWIRE_BASE_PORT + socketNumber);
+  const int fd = clients.connect();
+  ASSERT_GE(fd, 0);
+  // The first note opens the device, at the session's frame 0.
+  ASSERT_TRUE(clients.send(fd, textRecord("load", {"PAN"}) + textRecord("rtinput", {"device"}) +
+                                   numberRecord("PAN", {0, 0, 1, 1, 0, 0, 1})));
+  ASSERT_TRUE(programrun::waitFor(30, [&] { return device.played().size() > size_t(2 * 44100 * 3 / 2); }));
+  server.signal(SIGTERM);
+  const Outcome ended = server.wait(60);
+  programrun::expectNoCrashOrHang(ended);
+  ASSERT_EQ(ended.exitStatus, 0) << ended.err;
+  EXPECT_TRUE(contains(ended.out,
+                       "vemora: input from \"default\" (ALSA), 2 channels, lead-in 46.4 ms; 0 input "
+                       "frames lost (overruns)"))
+      << ended.out;
+  const Sound file = readSound(folder / "session.wav");
+  ASSERT_TRUE(file.opened);
+  ASSERT_GE(file.samples.size(), size_t(2 * 44100));
+  // Output frame f is input frame f, give or take where the capture file's
+  // reading began (see above): the note is the input, frame for frame.
+  auto alignedAt = [&](size_t lag) {
+    for (size_t f = 0; f < 44100; ++f)
+      if (file.samples[2 * f] != signal[2 * (f + lag)]) return false;
+    return true;
+  };
+  size_t lag = 0;
+  while (lag < 44100 && !alignedAt(lag)) ++lag;
+  EXPECT_LT(lag, 4096u) << "the captured signal is not what the note played";
+}
 
 }  // namespace

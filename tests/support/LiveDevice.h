@@ -3,8 +3,9 @@
 // A JACK server with its dummy back end (its own name, so that tests never
 // share one) clocks the device; ALSA's default device reaches it through a
 // configuration of the test's own (ALSA_CONFIG_PATH): a plug PCM (format
-// conversion) over a file PCM (what was played goes to a raw FLOAT_LE file,
-// and capture may read a known signal from another) over a jack PCM.
+// conversion) over a file PCM (what was played goes to a raw FLOAT_LE file)
+// over a jack PCM; capture, when it reads a known signal from a file, goes
+// through a plug PCM and a file PCM of its own over the same jack PCM.
 // The program under test finds that device as the system's default.
 #pragma once
 
@@ -76,6 +77,15 @@ class ServerName {
   int held = -1;
 };
 
+// Writes what capture will read (the file PCM's infile): interleaved frames
+// of as many channels as the jack PCM captures (two), raw FLOAT_LE, the
+// format the jack PCM below it works in, so that no conversion comes
+// between the file and the program.
+inline void writeCapture(const fs::path& path, const std::vector<float>& interleaved) {
+  programrun::writeFile(
+      path, std::string(reinterpret_cast<const char*>(interleaved.data()), interleaved.size() * sizeof(float)));
+}
+
 class Device {
  public:
   // period: the JACK server's period in frames. infile: raw FLOAT_LE frames
@@ -94,13 +104,22 @@ class Device {
         "  type file\n"
         "  slave.pcm \"vemora_jack\"\n"
         "  file \"" +
-        playedPath.string() + "\"\n" + (infile.empty() ? "" : "  infile \"" + infile + "\"\n") +
+        playedPath.string() +
+        "\"\n"
         "  format \"raw\"\n"
-        "}\n"
-        "pcm.!default {\n"
-        "  type plug\n"
-        "  slave.pcm \"vemora_file\"\n"
         "}\n";
+    // A file PCM writes what it captures to its file too: capture from a
+    // known signal goes through a file PCM of its own, so that the file of
+    // what was played holds only that.
+    if (infile.empty()) {
+      conf += "pcm.!default {\n  type plug\n  slave.pcm \"vemora_file\"\n}\n";
+    } else {
+      conf += "pcm.vemora_capture {\n  type file\n  slave.pcm \"vemora_jack\"\n  file \"" +
+              (folder / "captured.raw").string() + "\"\n  infile \"" + infile +
+              "\"\n  format \"raw\"\n}\n"
+              "pcm.!default {\n  type asym\n  playback.pcm \"plug:vemora_file\"\n"
+              "  capture.pcm \"plug:vemora_capture\"\n}\n";
+    }
     programrun::writeFile(configPath, conf);
     if (name.empty()) {
       why = "no JACK server name came free in 2 minutes (other tests hold /tmp/vemora-test-jack-*.lock)";
