@@ -9,7 +9,6 @@
 //   5 writes getPFieldTable(3) entry frameCursor, or -1 without a table
 // A note of no length raises bang_ready when it runs.
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -26,6 +25,7 @@ class FRAMEPROBE : public Instrument {
     }
     if (mode < 0 || mode > 5) return die("FRAMEPROBE", "Unknown mode %d.", mode);
     nargs = n;
+    if (mode != 1) frame.resize(std::size_t(outChanCount));
     return noteFrames;
   }
 
@@ -41,7 +41,7 @@ class FRAMEPROBE : public Instrument {
     }
     for (int i = 0; i < frames; ++i) {
       const float value = valueAt(i);
-      std::fill_n(frame.begin(), outChanCount, value);
+      std::fill(frame.begin(), frame.end(), value);
       rtaddout(frame.data());
       ++frameCursor;
     }
@@ -71,7 +71,7 @@ class FRAMEPROBE : public Instrument {
   int mode = 0;
   int nargs = 0;
   std::vector<float> input;
-  std::array<float, 64> frame{};  // one output frame
+  std::vector<float> frame;  // one output frame, for the modes that write
 };
 
 VEMORA_EXPORT Instrument* makeFRAMEPROBE() {
