@@ -67,15 +67,24 @@ inline void oscilFrames(float amp, float si, double* t, int len, float* phs, int
   const float end = static_cast<float>(len);
   const double gain = amp;
   int i = 0;
+  // From a phase inside the table a step forward cannot fall below 0, nor
+  // one backward reach the end (rounding keeps the order of phase and
+  // phase + si), so each direction tests one bound.
+  auto steps = [&](auto inside) {
+    for (; i < n; ++i) {
+      const float next = phase + si;
+      float wrapped = next;
+      if (!inside(next) && !oscilWrapsNear(phase, si, len, &wrapped)) break;
+      emit(i, static_cast<float>(gain * t[static_cast<int>(phase)]));
+      phase = wrapped;
+    }
+  };
   while (i < n) {
     if (t != nullptr && phase >= 0.0f && phase < end) {
-      for (; i < n; ++i) {
-        const float next = phase + si;
-        float wrapped = next;
-        if (!(next >= 0.0f && next < end) && !oscilWrapsNear(phase, si, len, &wrapped)) break;
-        emit(i, static_cast<float>(gain * t[static_cast<int>(phase)]));
-        phase = wrapped;
-      }
+      if (si >= 0.0f)
+        steps([end](float next) { return next < end; });
+      else if (si < 0.0f)
+        steps([](float next) { return next >= 0.0f; });
       if (i == n) break;
     }
     float wrapped = phase;
