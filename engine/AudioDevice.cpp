@@ -250,7 +250,10 @@ struct AudioStream::Impl {
       if (counting) c.underruns.fetch_add(1, std::memory_order_relaxed);
     }
     c.framesPlayed.fetch_add(int64_t(got), std::memory_order_relaxed);
-    if (flags & paOutputUnderflow) c.deviceUnderflows.fetch_add(1, std::memory_order_relaxed);
+    // Full duplex, a device that fell short on input hands the callback
+    // silence in its place, and the input no longer keeps step with the
+    // output: as much the device's own underflow as one on the output.
+    if (flags & (paOutputUnderflow | paInputUnderflow)) c.deviceUnderflows.fetch_add(1, std::memory_order_relaxed);
     // Once the render has ended nobody reads the input: it is left alone.
     if (self.in && !c.ended.load(std::memory_order_relaxed)) {
       const size_t lost = self.capture(static_cast<const float*>(inputFrames), frames);

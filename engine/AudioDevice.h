@@ -90,7 +90,7 @@ struct StreamCounters {
   // index counted from the stream's start.
   std::atomic<int64_t> inputFramesLost{0};
   std::atomic<int64_t> callbacks{0};
-  std::atomic<int64_t> deviceUnderflows{0};  // underflows the library itself flagged
+  std::atomic<int64_t> deviceUnderflows{0};  // output or input underflows the library itself flagged
   // Set by the producer once it has written its first frame, and once it
   // has written its last: a ring that is empty before the first or after
   // the last is silence, not an underrun.

@@ -72,7 +72,12 @@ void mixChunk(const float* chunk, int n, const std::vector<int>& outChannels, fl
 Renderer::Renderer(int blockFrames, int channels, NoteRunner& runner)
     : blockFrames(blockFrames), channels(channels), runner(runner), block(size_t(blockFrames) * size_t(channels)) {}
 
-void Renderer::add(std::unique_ptr<RealtimeNote> note) { arrived.push_back(std::move(note)); }
+void Renderer::add(std::unique_ptr<RealtimeNote> note) {
+  if (!arrived.empty() && note->start() < lastArrivedStart) arrivedInOrder = false;
+  lastArrivedStart = note->start();
+  waitingEnd = std::max(waitingEnd, note->start() + note->frames());
+  arrived.push_back(std::move(note));
+}
 
 void Renderer::add(BufferedNote note) {
   insertInOrder(queuedBuffers, std::move(note), [](const BufferedNote& n) { return n.startFrame; });
@@ -83,8 +88,12 @@ int64_t Renderer::endFrame() const {
   auto realtime = [&](const std::unique_ptr<RealtimeNote>& note) {
     if (note) end = std::max(end, note->start() + note->frames());
   };
-  std::for_each(arrived.begin(), arrived.end(), realtime);
-  std::for_each(queued.begin() + std::ptrdiff_t(nextQueued), queued.end(), realtime);
+  if (waitingEndKnown) {
+    end = std::max(end, waitingEnd);
+  } else {
+    std::for_each(arrived.begin(), arrived.end(), realtime);
+    std::for_each(queued.begin() + std::ptrdiff_t(nextQueued), queued.end(), realtime);
+  }
   std::for_each(active.begin(), active.end(), realtime);
   auto buffered = [&](const BufferedNote& note) { end = std::max(end, note.startFrame + note.frameCount()); };
   std::for_each(queuedBuffers.begin(), queuedBuffers.end(), buffered);
@@ -94,8 +103,8 @@ int64_t Renderer::endFrame() const {
 
 void Renderer::queueArrivals() {
   if (arrived.empty()) return;
-  if (!std::is_sorted(arrived.begin(), arrived.end(), startsEarlier))
-    std::stable_sort(arrived.begin(), arrived.end(), startsEarlier);
+  if (!arrivedInOrder) std::stable_sort(arrived.begin(), arrived.end(), startsEarlier);
+  arrivedInOrder = true;
   if (nextQueued == queued.size()) {
     queued = std::move(arrived);
     nextQueued = 0;
@@ -125,6 +134,11 @@ int Renderer::renderBlock(int64_t endFrame, OutputSink& sink) {
   if (nextQueued == queued.size() && !queued.empty()) {
     std::vector<std::unique_ptr<RealtimeNote>>().swap(queued);  // every waiting note has started: let the list go
     nextQueued = 0;
+  }
+  if (nextQueued == queued.size()) {
+    // Nothing waits: the notes that did are active now, and endFrame visits those.
+    waitingEnd = 0;
+    waitingEndKnown = true;
   }
   while (!queuedBuffers.empty() && queuedBuffers.front().startFrame < horizon) {
     activeBuffers.push_back(std::move(queuedBuffers.front()));
@@ -158,7 +172,10 @@ void Renderer::runNotes(int frames) {
     } else {
       finished = note->framesDone >= note->frames();
     }
-    if (finished) note.reset();
+    if (finished) {
+      if (note->start() + note->frames() > blockStart + frames) waitingEndKnown = false;
+      note.reset();
+    }
   }
   std::erase_if(active, [](const std::unique_ptr<RealtimeNote>& note) { return !note; });
 }

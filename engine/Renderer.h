@@ -56,6 +56,15 @@ class Renderer {
   std::vector<std::unique_ptr<RealtimeNote>> queued;
   size_t nextQueued = 0;
   std::vector<std::unique_ptr<RealtimeNote>> active;
+  // What is known of the waiting notes (arrived and queued) without visiting
+  // them: a score's notes all wait at once, tens of thousands of them, each
+  // in memory of its own. Kept as notes arrive; waitingEnd is the latest end
+  // among them, valid while waitingEndKnown, which a note that leaves before
+  // its end (dropped while others still wait) clears.
+  bool arrivedInOrder = true;
+  int64_t lastArrivedStart = 0;
+  int64_t waitingEnd = 0;
+  bool waitingEndKnown = true;
   std::deque<BufferedNote> queuedBuffers;
   std::vector<BufferedNote> activeBuffers;
 };

@@ -359,8 +359,17 @@ TEST_F(LiveAudioTest, NotesReadTheInputDeviceAsTheyReadTheSameSignalFromAFile) {
     return std::regex_replace(text, std::regex("\\$LATE"), late);
   };
   programrun::writeFile(folder / "live.lua", score("device", "0.25", "0.01", "0"));
-  const Outcome played = play(device, {"--play", "--sample-format", "float", "-o", "played.wav", "live.lua"});
-  ASSERT_EQ(played.exitStatus, 0) << played.err;
+  // An underflow that the audio library flags between its callback and the
+  // device (a busy machine stalling the JACK server) restarts the device,
+  // and the restarted capture no longer keeps step with the output: the
+  // engine neither makes nor can mend that, so such a run is played again.
+  Outcome played;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    played = play(device, {"--play", "--sample-format", "float", "-o", "played.wav", "live.lua"});
+    ASSERT_EQ(played.exitStatus, 0) << played.err;
+    if (reported(played.out, "device underflows") <= 0) break;
+    std::cout << "the device underflowed; played again\n";
+  }
   EXPECT_TRUE(contains(played.out, "input:   \"default\" (ALSA), 2 channels (as the output), latency ")) << played.out;
   EXPECT_EQ(reported(played.out, "overruns"), 0) << played.out;
   const Sound live = readSound(folder / "played.wav");
