@@ -144,6 +144,27 @@ TEST(NoteDriving, NotesAreMixedAtTheirPlace) {
   }
 }
 
+TEST(NoteDriving, ANoteThatFailsWhilePlayingIsDroppedAndNoLongerCounts) {
+  auto engine = makeEngine(rateOf(1000, 16));
+  engine->load("FRAMEPROBE");
+  ASSERT_TRUE(engine->playNote("FRAMEPROBE", {0.0, 0.100, 6, 20}));  // fails at its frame 20
+  ASSERT_TRUE(engine->playNote("FRAMEPROBE", {0.050, 0.010, 0}));    // waits meanwhile
+  EXPECT_EQ(engine->scoreFrames(), 100);
+  std::vector<int64_t> endAfterBlock;
+  struct Discard : OutputSink {
+    void write(const float*, int) override {}
+  } sink;
+  engine->render(sink, [&](int64_t) { endAfterBlock.push_back(engine->scoreFrames()); });
+  // Until the block of its frame 20 the first note counts; from then on
+  // the score ends with the second.
+  ASSERT_GE(endAfterBlock.size(), 3u);
+  EXPECT_EQ(endAfterBlock[0], 100);
+  EXPECT_EQ(endAfterBlock[1], 60);
+  EXPECT_EQ(lastMessage(*engine), "the instrument failed while playing; note dropped");
+  EXPECT_EQ(engine->notesPlayed(), 1);
+  EXPECT_EQ(engine->notesRefused(), 1);
+}
+
 TEST(NoteDriving, RefusedPlacementsNameTheReason) {
   auto engine = makeEngine(rateOf(1000));
   engine->load("FRAMEPROBE");

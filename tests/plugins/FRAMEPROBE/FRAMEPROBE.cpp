@@ -7,9 +7,12 @@
 //   3 reads input from p3 seconds and writes input channel 0 on every channel
 //   4 writes update()'s value of p3 on every channel (p3 may be a table)
 //   5 writes getPFieldTable(3) entry frameCursor, or -1 without a table
+//   6 writes as mode 0, and throws when its frame p3 comes (an instrument
+//     that fails while it plays)
 // A note of no length raises bang_ready when it runs.
 #include <algorithm>
 #include <cstddef>
+#include <stdexcept>
 #include <vector>
 
 #include "Instrument.h"
@@ -23,7 +26,8 @@ class FRAMEPROBE : public Instrument {
       if (rtsetinput(float(p[3]), this) == -1) return -1;
       input.resize(std::size_t(inChanCount) * std::size_t(RTBUFSAMPS));
     }
-    if (mode < 0 || mode > 5) return die("FRAMEPROBE", "Unknown mode %d.", mode);
+    if (mode < 0 || mode > 6) return die("FRAMEPROBE", "Unknown mode %d.", mode);
+    if (mode == 6) failAt = int(p[3]);
     nargs = n;
     if (mode != 1) frame.resize(std::size_t(outChanCount));
     return noteFrames;
@@ -40,6 +44,7 @@ class FRAMEPROBE : public Instrument {
       return frames;
     }
     for (int i = 0; i < frames; ++i) {
+      if (mode == 6 && frameCursor == failAt) throw std::runtime_error("FRAMEPROBE fails here");
       const float value = valueAt(i);
       std::fill(frame.begin(), frame.end(), value);
       rtaddout(frame.data());
@@ -70,6 +75,7 @@ class FRAMEPROBE : public Instrument {
 
   int mode = 0;
   int nargs = 0;
+  int failAt = 0;
   std::vector<float> input;
   std::vector<float> frame;  // one output frame, for the modes that write
 };
