@@ -25,8 +25,6 @@
 #include <string>
 #include <vector>
 
-#include "CommandLayer.h"
-
 struct lua_State;
 struct lua_Debug;
 
@@ -34,6 +32,7 @@ namespace vemora {
 
 class Engine;
 class CommandLayer;
+struct Number;
 class ScoreBudget;
 
 struct ScoreLimits {
