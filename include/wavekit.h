@@ -57,7 +57,7 @@ inline bool oscilWrapsNear(float phase, float si, int len, float* wrapped) {
 
 // oscil over n frames in a row, inline, for an instrument's inner loop: emit
 // gets each frame's sample, (float)(amp * t[trunc(phase)]) as oscil gives
-// it. Steps run in a tight loop of an add, two comparisons and a lookup, and
+// it. Steps run in a tight loop of an add, one comparison and a lookup, and
 // a wrap past either end is taken in place; anything else (a step longer
 // than the table, a phase set outside it by hand, NaN) goes through oscil
 // itself, so the samples and the phase left in *phs are oscil's to the bit.
