@@ -216,7 +216,7 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
   auto note = std::make_unique<RealtimeNote>();
   note->state.context = &noteContext;
   note->state.name = name;
-  note->state.origin = origin();
+  noteContext.origin = origin();
   note->state.pfields = std::move(pfields);
   const int nargs = int(note->state.pfields.size());
   // The pfields init reads, on the stack unless a note has more than the
@@ -703,7 +703,7 @@ NoteCapture Engine::playNoteAlone(const std::string& name, std::vector<PField> p
     }
     capture.chunkSizes.push_back(n);
     capture.runResults.push_back(result);
-    std::copy_n(note->state.chunkBuffer, size_t(n) * size_t(capture.outChannels),
+    std::copy_n(impl->runner.chunk(), size_t(n) * size_t(capture.outChannels),
                 capture.frames.data() + size_t(note->framesDone) * size_t(capture.outChannels));
     note->framesDone += n;
   }

@@ -116,7 +116,7 @@ int rtsetoutput(float start, float dur, Instrument* inst) {
            "a note from " + seconds(start) + " s lasting " + seconds(dur) + " s is longer than the engine can render");
     return -1;
   }
-  note->startFrame = int64_t(startFrames) + note->origin;
+  note->startFrame = int64_t(startFrames) + note->context->origin;
   note->placed = true;
   inst->noteFrames = int(durFrames);
   inst->outChanCount = int(note->outChannels.size());

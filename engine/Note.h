@@ -104,13 +104,7 @@ struct NoteState {
   HeldTables heldTables;
   ChannelList outChannels;  // output channel of each note channel
   int64_t startFrame = 0;
-  // The frame the note's start time counts from: 0 in a score, the live
-  // stream's position when the note was played.
-  int64_t origin = 0;
   std::unique_ptr<NoteInput> input;  // null for a note that reads no input
-  // The chunk the note's last run wrote: the engine's one chunk buffer, which
-  // every note uses in turn (so no note owns a buffer while it waits).
-  float* chunkBuffer = nullptr;
   bool placed = false;
 };
 

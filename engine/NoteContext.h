@@ -4,6 +4,7 @@
 // real-time or legacy; a note keeps a pointer to it.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,6 +27,9 @@ struct NoteContext {
   int outputChannels = 0;
   std::map<std::string, BusConfig> busConfigs;  // by instrument name
   std::shared_ptr<SoundInput> input;            // what rtsetinput opens; null before rtinput
+  // The frame that the start time of a note being made counts from: 0 in a
+  // score, the live stream's position when a client plays the note.
+  int64_t origin = 0;
 
   // The output channels a note of this instrument writes, in order.
   std::vector<int> outChannelsOf(const std::string& instrument) const {

@@ -27,7 +27,6 @@ bool NoteRunner::runChunk(RealtimeNote& note, int n, int* runResult) {
       inst.outBuffer = chunk;
       inst.outFramesAdded = 0;
       inst.outFramesCapacity = n;
-      note.state.chunkBuffer = chunk;
       // memset: the compiler does not turn this fill into one, and a short
       // note pays for it on every chunk.
       std::memset(chunk, 0, size_t(n) * size_t(inst.outChanCount) * sizeof(float));

@@ -13,10 +13,13 @@ class NoteRunner {
  public:
   NoteRunner(MessageLog& log, NoteTally& tally) : log(log), tally(tally) {}
 
-  // Runs n frames of the note into the chunk buffer (note.state.chunkBuffer
-  // points to it afterwards); *runResult, when given, gets what run returned.
-  // Returns false when the note could not go on and must be dropped.
+  // Runs n frames of the note into the chunk buffer; *runResult, when given,
+  // gets what run returned. Returns false when the note could not go on and
+  // must be dropped.
   bool runChunk(RealtimeNote& note, int n, int* runResult);
+  // What the last run wrote: the one chunk buffer that every note uses in
+  // turn, so that no note owns a buffer while it waits.
+  const float* chunk() const { return chunkBuffer.data(); }
 
  private:
   MessageLog& log;

@@ -164,7 +164,7 @@ void Renderer::runNotes(int frames) {
       const int n = int(to - from);
       finished = !runner.runChunk(*note, n, nullptr);
       if (!finished) {
-        mixChunk(note->state.chunkBuffer, n, note->state.outChannels,
+        mixChunk(runner.chunk(), n, note->state.outChannels,
                  block.data() + size_t(from - blockStart) * size_t(channels), channels);
         note->framesDone += n;
         finished = note->framesDone >= note->frames();
