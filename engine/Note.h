@@ -37,7 +37,9 @@ class NoteName {
 };
 
 // The pfields a note was called with: their numbers, and the tables of those
-// that carry one (most notes carry none, and then hold no table array).
+// that carry one (most notes carry none, and then hold no table array). The
+// numbers of a note of up to kInPlace pfields, most notes, sit in place; a
+// longer list has an array of its own.
 class PFieldList {
  public:
   struct Field {
@@ -45,12 +47,24 @@ class PFieldList {
     const TablePtr& table;
   };
 
+  PFieldList() = default;
+  ~PFieldList() { release(); }
+  PFieldList(const PFieldList&) = delete;
+  PFieldList& operator=(const PFieldList&) = delete;
+
   PFieldList& operator=(std::vector<PField>&& fields);
   size_t size() const { return size_t(count); }
-  Field operator[](size_t i) const { return {values[i], tables ? tables[i] : noTable}; }
+  Field operator[](size_t i) const { return {values()[i], tables ? tables[i] : noTable}; }
 
  private:
-  std::unique_ptr<double[]> values;
+  static constexpr int kInPlace = 5;
+  const double* values() const { return count > kInPlace ? stored.apart : stored.inPlace; }
+  void release();
+
+  union Values {
+    double inPlace[kInPlace];
+    double* apart;  // count > kInPlace: new[]'d
+  } stored{};
   std::unique_ptr<TablePtr[]> tables;
   int count = 0;
   static inline const TablePtr noTable;

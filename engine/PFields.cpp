@@ -18,10 +18,17 @@ double pfieldValueAt(double value, const TablePtr& table, long frame, int noteFr
   return values[index] + (values[index + 1] - values[index]) * fraction;
 }
 
+void PFieldList::release() {
+  if (count > kInPlace) delete[] stored.apart;
+  count = 0;
+}
+
 PFieldList& PFieldList::operator=(std::vector<PField>&& fields) {
-  count = int(fields.size());
-  values = std::make_unique<double[]>(fields.size());
+  release();
   tables.reset();
+  double* values = stored.inPlace;
+  if (fields.size() > size_t(kInPlace)) values = stored.apart = new double[fields.size()];
+  count = int(fields.size());
   for (size_t i = 0; i < fields.size(); ++i) {
     values[i] = fields[i].value;
     if (fields[i].table) {

@@ -364,12 +364,14 @@ TEST_F(LiveAudioTest, NotesReadTheInputDeviceAsTheyReadTheSameSignalFromAFile) {
   // and the restarted capture no longer keeps step with the output: the
   // engine neither makes nor can mend that, so such a run is played again.
   Outcome played;
-  for (int attempt = 0; attempt < 4; ++attempt) {
+  bool clean = false;
+  for (int attempt = 0; attempt < 6 && !clean; ++attempt) {
     played = play(device, {"--play", "--sample-format", "float", "-o", "played.wav", "live.lua"});
     ASSERT_EQ(played.exitStatus, 0) << played.err;
-    if (reported(played.out, "device underflows") <= 0) break;
-    std::cout << "the device underflowed; played again\n";
+    clean = reported(played.out, "device underflows") <= 0;
+    if (!clean) std::cout << "the device underflowed; played again\n";
   }
+  if (!clean) GTEST_SKIP() << "the device underflowed in every take: this machine is too busy to compare";
   EXPECT_TRUE(contains(played.out, "input:   \"default\" (ALSA), 2 channels (as the output), latency ")) << played.out;
   EXPECT_EQ(reported(played.out, "overruns"), 0) << played.out;
   const Sound live = readSound(folder / "played.wav");
