@@ -5,8 +5,9 @@
 // here at once: a 200,000-note score holds 200,000 of these. What a note
 // keeps is therefore kept small: the name is shared by all notes of an
 // instrument, the usual channel list (the first n channels, in order) is held
-// as its length, a few held tables sit in place, and what only some notes
-// need (an input cursor, table pfields, more tables) is allocated only then.
+// as its length, the numbers of a short pfield list and a few held tables
+// sit in place, and what only some notes need (an input cursor, table
+// pfields, a long pfield list, more tables) is allocated only then.
 #pragma once
 
 #include <algorithm>
