@@ -574,9 +574,9 @@ double Engine::callFunction(const std::string& name, const std::vector<double>& 
   if (call.placedOutput && !call.refused) {
     // The note's output waits in memory for the render.
     try {
-      call.note.charge =
-          impl->memory.take(call.note.frames.size() * sizeof(float),
-                            name + ": its note of " + std::to_string(call.note.frames.size()) + " samples");
+      call.note.charge = impl->memory.take(call.note.frames.size() * sizeof(float), [&] {
+        return name + ": its note of " + std::to_string(call.note.frames.size()) + " samples";
+      });
     } catch (const MemoryRefused& error) {
       impl->log.report(MessageKind::Refusal, name, error.what());
       call.refused = true;

@@ -326,6 +326,20 @@ std::vector<float> capturedSignal(int frames) {
   return samples;
 }
 
+// The frame of the captured signal at which what was played begins: the
+// first lag under a second at which frames [from, to) of the left channel
+// are the signal's, or 44100 when there is none.
+size_t captureLag(const std::vector<float>& played, const std::vector<float>& signal, size_t from, size_t to) {
+  auto alignedAt = [&](size_t lag) {
+    for (size_t f = from; f < to; ++f)
+      if (played[2 * f] != signal[2 * (f + lag)]) return false;
+    return true;
+  };
+  size_t lag = 0;
+  while (lag < 44100 && !alignedAt(lag)) ++lag;
+  return lag;
+}
+
 void writeFloatWav(const fs::path& path, const std::vector<float>& interleaved, int channels) {
   vemora::SoundFileWriter writer(path.string(), vemora::outputFormatFor(path.string(), "float"), channels, 44100);
   writer.write(interleaved.data(), int(interleaved.size() / size_t(channels)));
@@ -381,13 +395,7 @@ TEST_F(LiveAudioTest, NotesReadTheInputDeviceAsTheyReadTheSameSignalFromAFile) {
   // The input's frame 0 is the first the stream captured; the file PCM may
   // have read some of its file before the stream started. On this device
   // the lag is 0; it is searched for rather than assumed, and must be small.
-  auto alignedAt = [&](size_t lag) {
-    for (size_t f = 1000; f < 3000; ++f)
-      if (live.samples[2 * f] != signal[2 * (f + lag)]) return false;
-    return true;
-  };
-  size_t lag = 0;
-  while (lag < 44100 && !alignedAt(lag)) ++lag;
+  const size_t lag = captureLag(live.samples, signal, 1000, 3000);
   ASSERT_LT(lag, 4096u) << "the captured signal is not in what the notes played";
   std::cout << "the stream's first input frame was frame " << lag << " of the capture file\n";
 
@@ -608,13 +616,7 @@ TEST_F(LiveAudioTest, ASessionHeardReadsTheInputDeviceNamedBeforeItsFirstNote) {
   ASSERT_GE(file.samples.size(), size_t(2 * 44100));
   // Output frame f is input frame f, give or take where the capture file's
   // reading began (see above): the note is the input, frame for frame.
-  auto alignedAt = [&](size_t lag) {
-    for (size_t f = 0; f < 44100; ++f)
-      if (file.samples[2 * f] != signal[2 * (f + lag)]) return false;
-    return true;
-  };
-  size_t lag = 0;
-  while (lag < 44100 && !alignedAt(lag)) ++lag;
+  const size_t lag = captureLag(file.samples, signal, 0, 44100);
   EXPECT_LT(lag, 4096u) << "the captured signal is not what the note played";
 }
 
