@@ -385,6 +385,9 @@ void printLiveSessionReport(const LiveSessionReport& report, int sampleRate, int
                 printable(report.inputDevice.name).c_str(), report.inputDevice.hostApi.c_str(), report.inputChannels,
                 report.inputChannels == 1 ? "" : "s", 1000.0 * double(report.leadInFrames) / sampleRate,
                 static_cast<long long>(report.inputFramesLost));
+  if (report.deviceUnderflows > 0)
+    std::printf("vemora: device underflows: %lld (the audio library's own, between the callback and the device)\n",
+                static_cast<long long>(report.deviceUnderflows));
   std::fflush(stdout);
 }
 

@@ -52,12 +52,18 @@ Sound readSound(const fs::path& path) {
   return sound;
 }
 
-// Whether the frames of `part` all reached the device, in order and exact,
-// allowing silence before and after and runs of silent frames between them:
-// the gaps a busy machine makes between the callback and the device (ALSA
-// restarting a device that ran dry), which the engine neither makes nor
-// sees. Returns the number of such gaps, or -1 when the samples differ.
-long gapsIn(const std::vector<float>& heard, const std::vector<float>& part, size_t channels) {
+// How the frames of `part` reached the device: in order and exact,
+// allowing silence before and after and runs of silent frames between them
+// (the gaps a busy machine makes between the callback and the device, ALSA
+// restarting a device that ran dry, which the engine neither makes nor
+// sees). `frames` is how many of part's frames were heard before the device
+// stopped; gaps is -1 when the samples differ.
+struct Heard {
+  long gaps = -1;
+  size_t frames = 0;
+};
+
+Heard heardOf(const std::vector<float>& heard, const std::vector<float>& part, size_t channels) {
   auto frameIs = [&](const std::vector<float>& v, size_t f, auto test) {
     for (size_t c = 0; c < channels; ++c)
       if (!test(v[f * channels + c], c)) return false;
@@ -70,11 +76,10 @@ long gapsIn(const std::vector<float>& heard, const std::vector<float>& part, siz
   size_t firstHeard = 0, firstPart = 0;
   while (firstHeard < heardFrames && zero(heard, firstHeard)) ++firstHeard;
   while (firstPart < partFrames && zero(part, firstPart)) ++firstPart;
-  if (firstHeard == heardFrames || firstPart == partFrames || firstHeard < firstPart) return -1;
+  if (firstHeard == heardFrames || firstPart == partFrames || firstHeard < firstPart) return {};
   size_t i = firstHeard - firstPart, j = 0;
   long gaps = 0;
-  while (j < partFrames) {
-    if (i >= heardFrames) return -1;
+  while (j < partFrames && i < heardFrames) {
     if (frameIs(heard, i, [&](float x, size_t c) { return x == part[j * channels + c]; })) {
       ++i;
       ++j;
@@ -82,12 +87,18 @@ long gapsIn(const std::vector<float>& heard, const std::vector<float>& part, siz
       ++gaps;
       while (i < heardFrames && zero(heard, i) && !zero(part, j)) ++i;
     } else {
-      return -1;
+      return {};
     }
   }
   for (; i < heardFrames; ++i)
-    if (!zero(heard, i)) return -1;
-  return gaps;
+    if (!zero(heard, i)) return {};
+  return {gaps, j};
+}
+
+// The number of gaps with which all of `part` reached the device, or -1.
+long gapsIn(const std::vector<float>& heard, const std::vector<float>& part, size_t channels) {
+  const Heard result = heardOf(heard, part, channels);
+  return result.frames == part.size() / channels ? result.gaps : -1;
 }
 
 bool silent(std::vector<float>::const_iterator from, std::vector<float>::const_iterator to) {
@@ -295,21 +306,14 @@ TEST_F(LiveAudioTest, SigintDuringPlaybackKeepsWhatWasPlayedInAValidFile) {
   ASSERT_LT(played.samples.size(), file.samples.size());
   EXPECT_TRUE(std::equal(played.samples.begin(), played.samples.end(), file.samples.begin()));
   // What the file holds is what reached the device, give or take what the
-  // device's own buffers held when the stop came.
-  // (The device's own buffers may have had frames the stop dropped; the
-  // last callback's frames may not have reached it.)
-  const std::vector<float> heard = device.played();
-  const auto firstHeard = std::find_if(heard.begin(), heard.end(), [](float v) { return v != 0.0f; });
-  const auto firstPlayed =
-      std::find_if(played.samples.begin(), played.samples.end(), [](float v) { return v != 0.0f; });
-  ASSERT_NE(firstHeard, heard.end());
-  ASSERT_NE(firstPlayed, played.samples.end());
-  const auto heardStart = firstHeard - (firstPlayed - played.samples.begin());
-  const size_t heardFrames = size_t(heard.end() - heardStart) / 2;
-  const size_t overlap = std::min(heardFrames, played.samples.size() / 2) * 2;
-  EXPECT_TRUE(std::equal(played.samples.begin(), played.samples.begin() + long(overlap), heardStart));
-  EXPECT_LE(std::labs(long(heardFrames) - long(played.samples.size() / 2)), 4096L)
-      << heardFrames << " frames reached the device, the file holds " << played.samples.size() / 2;
+  // device's own buffers held when the stop came (frames the stop dropped,
+  // or the last callback's frames that had not reached it), and the gaps a
+  // busy machine makes between the callback and the device.
+  const Heard heard = heardOf(device.played(), file.samples, 2);
+  ASSERT_GE(heard.gaps, 0) << "the device did not get the render's samples";
+  if (heard.gaps > 0) std::cout << "the device skipped " << heard.gaps << " moments (the machine was busy)\n";
+  EXPECT_LE(std::labs(long(heard.frames) - long(played.samples.size() / 2)), 4096L)
+      << heard.frames << " frames reached the device, the file holds " << played.samples.size() / 2;
   EXPECT_TRUE(programrun::temporariesUnder(folder).empty());
 }
 
@@ -590,23 +594,35 @@ TEST_F(LiveAudioTest, ASessionHeardReadsTheInputDeviceNamedBeforeItsFirstNote) {
   livedevice::writeCapture(folder / "capture.raw", signal);
   livedevice::Device device(folder, 256, 44100, (folder / "capture.raw").string());
   ASSERT_TRUE(device.running()) << device.failure();
-  const int socketNumber = 20000 + int(getpid() % 20000);
-  Process server(vemora({"-i", "-n", "-s", std::to_string(socketNumber), "--play", "--output", "session.wav"},
-                        device.environment(), "server"));
-  ASSERT_TRUE(programrun::waitFor(60, [&] {
-    return contains(server.out(), "serving score records") || server.exited();
-  })) << server.err();
-  programrun::LoopbackClients clients(SCOREWIRE_BASE_PORT + socketNumber);
-  const int fd = clients.connect();
-  ASSERT_GE(fd, 0);
-  // The first note opens the device, at the session's frame 0.
-  ASSERT_TRUE(clients.send(fd, textRecord("load", {"PAN"}) + textRecord("rtinput", {"device"}) +
-                                   numberRecord("PAN", {0, 0, 1, 1, 0, 0, 1})));
-  ASSERT_TRUE(programrun::waitFor(30, [&] { return device.played().size() > size_t(2 * 44100 * 3 / 2); }));
-  server.signal(SIGTERM);
-  const Outcome ended = server.wait(60);
-  programrun::expectNoCrashOrHang(ended);
-  ASSERT_EQ(ended.exitStatus, 0) << ended.err;
+  // A take whose device underflowed is played again (see above).
+  auto take = [&](int socketNumber) {
+    Process server(vemora({"-i", "-n", "-s", std::to_string(socketNumber), "--play", "--output", "session.wav"},
+                          device.environment(), "server"));
+    EXPECT_TRUE(programrun::waitFor(60, [&] {
+      return contains(server.out(), "serving score records") || server.exited();
+    })) << server.err();
+    programrun::LoopbackClients clients(SCOREWIRE_BASE_PORT + socketNumber);
+    const int fd = clients.connect();
+    EXPECT_GE(fd, 0);
+    // The first note opens the device, at the session's frame 0.
+    EXPECT_TRUE(clients.send(fd, textRecord("load", {"PAN"}) + textRecord("rtinput", {"device"}) +
+                                     numberRecord("PAN", {0, 0, 1, 1, 0, 0, 1})));
+    EXPECT_TRUE(programrun::waitFor(30, [&] { return device.played().size() > size_t(2 * 44100 * 3 / 2); }));
+    server.signal(SIGTERM);
+    const Outcome ended = server.wait(60);
+    programrun::expectNoCrashOrHang(ended);
+    return ended;
+  };
+  Outcome ended;
+  bool clean = false;
+  for (int attempt = 0; attempt < 6 && !clean && !HasFailure(); ++attempt) {
+    ended = take(20000 + int(getpid() % 20000) + attempt);
+    ASSERT_EQ(ended.exitStatus, 0) << ended.err;
+    clean = !contains(ended.out, "device underflows");
+    if (!clean) std::cout << "the device underflowed; played again\n";
+  }
+  ASSERT_FALSE(HasFailure());
+  if (!clean) GTEST_SKIP() << "the device underflowed in every take: this machine is too busy to compare";
   EXPECT_TRUE(contains(ended.out,
                        "vemora: input from \"default\" (ALSA), 2 channels, lead-in 46.4 ms; 0 input "
                        "frames lost (overruns)"))
@@ -617,7 +633,7 @@ TEST_F(LiveAudioTest, ASessionHeardReadsTheInputDeviceNamedBeforeItsFirstNote) {
   // Output frame f is input frame f, give or take where the capture file's
   // reading began (see above): the note is the input, frame for frame.
   const size_t lag = captureLag(file.samples, signal, 0, 44100);
-  EXPECT_LT(lag, 4096u) << "the captured signal is not what the note played";
+  EXPECT_LT(lag, 4096u) << "the captured signal is not what the note played\n" << ended.out;
 }
 
 }  // namespace
