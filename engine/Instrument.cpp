@@ -123,6 +123,13 @@ int rtsetoutput(float start, float dur, Instrument* inst) {
   return 0;
 }
 
+int rtaddinplace(Instrument* inst) {
+  NoteState* note = inst ? inst->noteState : nullptr;
+  if (!note) return -1;
+  note->addsInPlace = true;
+  return 0;
+}
+
 int rtsetinput(float inskip, Instrument* inst) {
   NoteState* note = inst ? inst->noteState : nullptr;
   if (!note || !note->context) return -1;

@@ -121,6 +121,7 @@ struct NoteState {
   int64_t startFrame = 0;
   std::unique_ptr<NoteInput> input;  // null for a note that reads no input
   bool placed = false;
+  bool addsInPlace = false;  // the instrument called rtaddinplace
 };
 
 struct InstrumentDeleter {

@@ -7,7 +7,11 @@
 
 namespace vemora {
 
-bool NoteRunner::runChunk(RealtimeNote& note, int n, int* runResult) {
+bool NoteRunner::runChunk(RealtimeNote& note, int n, int* runResult) { return run(note, n, nullptr, runResult); }
+
+bool NoteRunner::runChunkInto(RealtimeNote& note, int n, float* mix) { return run(note, n, mix, nullptr); }
+
+bool NoteRunner::run(RealtimeNote& note, int n, float* out, int* runResult) {
   Instrument& inst = *note.inst;
   const PluginCallScope scope(&note.state);
   bool ok = true;
@@ -20,16 +24,18 @@ bool NoteRunner::runChunk(RealtimeNote& note, int n, int* runResult) {
       }
     }
     if (ok) {
-      const size_t capacity = size_t(Instrument::RTBUFSAMPS) * size_t(inst.outChanCount);
-      if (chunkBuffer.size() < capacity) chunkBuffer.resize(capacity);
-      float* chunk = chunkBuffer.data();
+      if (!out) {
+        const size_t capacity = size_t(Instrument::RTBUFSAMPS) * size_t(inst.outChanCount);
+        if (chunkBuffer.size() < capacity) chunkBuffer.resize(capacity);
+        // memset: the compiler does not turn this fill into one, and a short
+        // note pays for it on every chunk.
+        std::memset(chunkBuffer.data(), 0, size_t(n) * size_t(inst.outChanCount) * sizeof(float));
+        out = chunkBuffer.data();
+      }
       inst.chunkFrames = n;
-      inst.outBuffer = chunk;
+      inst.outBuffer = out;
       inst.outFramesAdded = 0;
       inst.outFramesCapacity = n;
-      // memset: the compiler does not turn this fill into one, and a short
-      // note pays for it on every chunk.
-      std::memset(chunk, 0, size_t(n) * size_t(inst.outChanCount) * sizeof(float));
       const int result = inst.run();
       if (runResult) *runResult = result;
       note.ranOnce = true;

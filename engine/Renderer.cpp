@@ -162,10 +162,12 @@ void Renderer::runNotes(int frames) {
       finished = true;
     } else if (to > from) {
       const int n = int(to - from);
-      finished = !runner.runChunk(*note, n, nullptr);
+      float* mix = block.data() + size_t(from - blockStart) * size_t(channels);
+      // A note that adds in place skips the chunk: no zeroing, no mixing.
+      const bool inPlace = NoteRunner::addsInPlace(*note, channels);
+      finished = inPlace ? !runner.runChunkInto(*note, n, mix) : !runner.runChunk(*note, n, nullptr);
       if (!finished) {
-        mixChunk(runner.chunk(), n, note->state.outChannels,
-                 block.data() + size_t(from - blockStart) * size_t(channels), channels);
+        if (!inPlace) mixChunk(runner.chunk(), n, note->state.outChannels, mix, channels);
         note->framesDone += n;
         finished = note->framesDone >= note->frames();
       }

@@ -82,6 +82,14 @@ int rtsetoutput(float start, float dur, Instrument* inst);
 int rtsetinput(float inskip, Instrument* inst);
 // Reads the note's next n interleaved input samples; zeros past the end.
 int rtgetin(float* buf, Instrument* inst, int n);
+// Asks that the note's frames be added straight into the engine's mix: from
+// then on outBuffer may point into a block that already holds other notes'
+// sound, so the instrument must only add to it (as rtaddout does), never
+// store into it or read it back. The engine then neither zeroes a chunk for
+// the note nor mixes one. (It still hands over a zeroed chunk of its own
+// when the note's channels are not the output's, in order.) Call it from
+// init; returns -1 outside a note.
+int rtaddinplace(Instrument* inst);
 
 int addrtInst(rt_item* item);
 

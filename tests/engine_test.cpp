@@ -129,18 +129,23 @@ TEST(NoteDriving, ZeroLengthNoteRunsOnceWhenTheRenderReachesItsStart) {
   EXPECT_EQ(engine->playNoteAlone("FRAMEPROBE", {0.0, 0.0, 1}, {16}).chunkSizes, std::vector<int>{0});
 }
 
+// FRAMEPROBE adds in place (straight into the block) in mode 0, and into a
+// chunk of its own in mode 6: notes of both kinds sum at their places.
 TEST(NoteDriving, NotesAreMixedAtTheirPlace) {
   auto engine = makeEngine(rateOf(1000, 16));
   engine->load("FRAMEPROBE");
   ASSERT_TRUE(engine->playNote("FRAMEPROBE", {0.010, 0.020, 0}));
   ASSERT_TRUE(engine->playNote("FRAMEPROBE", {0.005, 0.010, 0}));
+  ASSERT_TRUE(engine->playNote("FRAMEPROBE", {0.003, 0.022, 6, 1000}));  // never fails
   EXPECT_EQ(engine->scoreFrames(), 30);
   std::vector<float> out = engine->renderToMemory();
   for (int f = 0; f < 30; ++f) {
     float expected = 0.0f;
+    if (f >= 3 && f < 25) expected += float(f - 3 + 1);
     if (f >= 10) expected += float(f - 10 + 1);
     if (f >= 5 && f < 15) expected += float(f - 5 + 1);
     EXPECT_EQ(at(out, 2, f, 0), expected) << "frame " << f;
+    EXPECT_EQ(at(out, 2, f, 1), expected) << "frame " << f;
   }
 }
 

@@ -32,6 +32,7 @@ SCULPT::~SCULPT() = default;
 int SCULPT::init(double p[], int /*n_args*/) {
   const float noteSeconds = float(p[1] * p[3]);
   if (rtsetoutput(float(p[0]), noteSeconds, this) == -1) return -1;
+  rtaddinplace(this);  // writeSpan only adds, once per sample
   pointFrames = framesPerPoint(SR, p[1]);
 
   waveform = floc(2);
@@ -102,21 +103,21 @@ int SCULPT::run() {
   return chunkFrames;
 }
 
-// Frames go straight into the chunk, which the engine zeroes before each
-// run: channel 0 always, channel 1 too when the output is exactly stereo;
-// channels past the second stay silent.
+// Frames are added straight into the output (in place, so each sample is
+// added once): channel 0 always, channel 1 too when the output is exactly
+// stereo; channels past the second get nothing.
 void SCULPT::writeSpan(float* out, int frames) {
   const int stride = outChanCount;
   const float left = pctLeft;
   const double right = 1.0 - pctLeft;
   if (stride == 2) {
     oscilFrames(aamp, phaseIncr, waveform, waveLen, &phase, frames, [&](int i, float sample) {
-      out[2 * i] = sample * left;
-      out[2 * i + 1] = float(sample * right);
+      out[2 * i] += sample * left;
+      out[2 * i + 1] += float(sample * right);
     });
   } else if (stride > 0) {
     oscilFrames(aamp, phaseIncr, waveform, waveLen, &phase, frames,
-                [&](int i, float sample) { out[i * stride] = sample; });
+                [&](int i, float sample) { out[i * stride] += sample; });
   } else {
     oscilFrames(aamp, phaseIncr, waveform, waveLen, &phase, frames, [](int, float) {});
   }

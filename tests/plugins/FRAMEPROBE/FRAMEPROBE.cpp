@@ -28,6 +28,9 @@ class FRAMEPROBE : public Instrument {
     }
     if (mode < 0 || mode > 6) return die("FRAMEPROBE", "Unknown mode %d.", mode);
     if (mode == 6) failAt = int(p[3]);
+    // It writes through rtaddout alone, so it may add in place; a note that
+    // fails (mode 6) keeps the zeroed chunk that its failure throws away.
+    if (mode != 6) rtaddinplace(this);
     nargs = n;
     if (mode != 1) frame.resize(std::size_t(outChanCount));
     return noteFrames;
