@@ -82,12 +82,14 @@ Number Number::of(double value) {
   return number;
 }
 
-GenCommand GenCommand::from(const std::vector<Number>& args) {
+GenCommand GenCommand::from(const std::vector<Number>& args, std::vector<double> reuse) {
   static const LeadingWholes leading{"gen",
                                      {{"slot", true}, {"gen number", true}, {"size", false}},
                                      "give the slot, the routine number and the size",
                                      "the slot, routine number and size must be whole numbers"};
   GenCommand command;
+  command.values = std::move(reuse);
+  command.values.clear();
   const Wholes wholes = checkTableArguments(leading, args, &command.values);
   command.slot = int(wholes[0]);
   command.routine = int(wholes[1]);

@@ -73,7 +73,9 @@ struct GenCommand {
   // The slot, the routine number and the size (whole numbers, the first
   // two in the range of int), then the values (numbers). Throws
   // BadArgument at the first argument that does not fit.
-  static GenCommand from(const std::vector<Number>& args);
+  // `reuse` lends its storage to the values (a score of many gen calls
+  // then does not allocate for each).
+  static GenCommand from(const std::vector<Number>& args, std::vector<double> reuse = {});
 };
 
 // tab: a table for a pfield, made by routine `routine`, of `size` entries

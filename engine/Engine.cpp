@@ -132,7 +132,7 @@ struct Engine::Impl {
   // targetDbfs; returns the gain.
   double renderNormalized(SoundFileWriter& writer, double targetDbfs,
                           const std::function<void(int64_t)>& betweenBlocks);
-  std::unique_ptr<RealtimeNote> makeNote(const std::string& name, std::vector<PField> pfields);
+  std::unique_ptr<RealtimeNote> makeNote(const std::string& name, std::span<PField> pfields);
   // Makes input the one that the following notes read; throws ScoreError
   // when it runs at another rate than the render and cannot be resampled.
   void useInput(std::shared_ptr<SoundInput> input);
@@ -209,7 +209,7 @@ double Engine::Impl::renderNormalized(SoundFileWriter& writer, double targetDbfs
   return gain;
 }
 
-std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, std::vector<PField> pfields) {
+std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, std::span<PField> pfields) {
   InstCreatorFunction factory = registry.instrument(name);
   if (!factory) throw ScoreError("no instrument named " + name + " has been loaded");
   log.noteBegins();
@@ -217,7 +217,7 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
   note->state.context = &noteContext;
   note->state.name = name;
   noteContext.origin = origin();
-  note->state.pfields = std::move(pfields);
+  note->state.pfields = pfields;
   const int nargs = int(note->state.pfields.size());
   // The pfields init reads, on the stack unless a note has more than the
   // usual slots: a note is made for every line of a score.
@@ -547,8 +547,12 @@ void Engine::busConfig(const std::string& instrument, const std::vector<std::str
 }
 
 bool Engine::playNote(const std::string& name, std::vector<PField> pfields) {
+  return playNote(name, std::span<PField>(pfields));
+}
+
+bool Engine::playNote(const std::string& name, std::span<PField> pfields) {
   impl->activate();
-  std::unique_ptr<RealtimeNote> note = impl->makeNote(name, std::move(pfields));
+  std::unique_ptr<RealtimeNote> note = impl->makeNote(name, pfields);
   if (!note) {
     ++impl->tally.refused;
     return false;
@@ -681,7 +685,7 @@ NoteCapture Engine::playNoteAlone(const std::string& name, std::vector<PField> p
     if (size <= 0 || size > impl->settings.blockFrames)
       throw ScoreError("playNoteAlone: chunk sizes must lie between 1 and the block length");
   NoteCapture capture;
-  std::unique_ptr<RealtimeNote> note = impl->makeNote(name, std::move(pfields));
+  std::unique_ptr<RealtimeNote> note = impl->makeNote(name, std::span<PField>(pfields));
   if (!note) {
     capture.refused = true;
     capture.initResult = -1;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -188,6 +189,10 @@ class Engine {
   // Makes the note and runs init now; the note sounds when rendered.
   // Returns false when the note was refused.
   bool playNote(const std::string& name, std::vector<PField> pfields);
+  // The same, taking the fields from storage the caller keeps (their tables
+  // are moved out), so that a host playing many notes need not allocate a
+  // list for each.
+  bool playNote(const std::string& name, std::span<PField> pfields);
   // Calls a legacy note function or a score function now; returns its value.
   double callFunction(const std::string& name, const std::vector<double>& args);
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,8 @@ class PFieldList {
   PFieldList(const PFieldList&) = delete;
   PFieldList& operator=(const PFieldList&) = delete;
 
-  PFieldList& operator=(std::vector<PField>&& fields);
+  // Takes the fields: their tables are moved out.
+  PFieldList& operator=(std::span<PField> fields);
   size_t size() const { return size_t(count); }
   Field operator[](size_t i) const { return {values()[i], tables ? tables[i] : noTable}; }
 

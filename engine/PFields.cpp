@@ -23,7 +23,7 @@ void PFieldList::release() {
   count = 0;
 }
 
-PFieldList& PFieldList::operator=(std::vector<PField>&& fields) {
+PFieldList& PFieldList::operator=(std::span<PField> fields) {
   release();
   tables.reset();
   double* values = stored.inPlace;
@@ -36,7 +36,6 @@ PFieldList& PFieldList::operator=(std::vector<PField>&& fields) {
       tables[i] = std::move(fields[i].table);
     }
   }
-  fields.clear();
   return *this;
 }
 

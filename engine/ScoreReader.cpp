@@ -169,10 +169,10 @@ const std::vector<Number>& numbersFrom(lua_State* L, int first, std::vector<Numb
 // A command of the command layer from the arguments `first` on. An
 // argument it cannot take is said the way the score reader says every
 // argument error: its place, its name, what it must be and what it holds.
-template <class Command>
-Command commandFrom(lua_State* L, int first, std::vector<Number>& numbers) {
+template <class Command, class... Reuse>
+Command commandFrom(lua_State* L, int first, std::vector<Number>& numbers, Reuse&&... reuse) {
   try {
-    return Command::from(numbersFrom(L, first, numbers));
+    return Command::from(numbersFrom(L, first, numbers), std::forward<Reuse>(reuse)...);
   } catch (const BadArgument& bad) {
     badArgument(L, first + int(bad.index), bad.name, bad.wanted.c_str());
   }
@@ -375,12 +375,13 @@ struct ScoreReader::Commands {
 
   static int gen(lua_State* L) {
     return guarded(L, "gen", [L] {
-      const GenCommand command = commandFrom<GenCommand>(L, 1, reader(L).numbers);
-      ScoreBudget& budget = *reader(L).budget;
-      budget.tableFits(command.size, command.values.size());
+      ScoreReader& r = reader(L);
+      GenCommand command = commandFrom<GenCommand>(L, 1, r.numbers, std::move(r.tableValues));
+      r.budget->tableFits(command.size, command.values.size());
       engineAt(L);
-      reader(L).commands->gen(command);
-      budget.chargeTable(command.size, command.values.size());
+      r.commands->gen(command);
+      r.budget->chargeTable(command.size, command.values.size());
+      r.tableValues = std::move(command.values);
       return 0;
     });
   }
@@ -402,7 +403,9 @@ struct ScoreReader::Commands {
   static int playInstrument(lua_State* L) {
     const char* name = lua_tostring(L, lua_upvalueindex(2));
     return guarded(L, name, [L, name] {
-      std::vector<PField> pfields;
+      // Kept by the reader from note to note; the engine takes the fields.
+      std::vector<PField>& pfields = reader(L).pfields;
+      pfields.clear();
       const int top = lua_gettop(L);
       pfields.reserve(size_t(top));
       for (int i = 1; i <= top; ++i) {
@@ -414,7 +417,9 @@ struct ScoreReader::Commands {
           badArgument(L, i, "p" + std::to_string(i - 1), "a number or a table made by tab()");
         }
       }
-      lua_pushboolean(L, engineAt(L).playNote(name, std::move(pfields)));
+      const bool played = engineAt(L).playNote(name, std::span<PField>(pfields));
+      pfields.clear();
+      lua_pushboolean(L, played);
       return 1;
     });
   }

@@ -33,6 +33,7 @@ namespace vemora {
 class Engine;
 class CommandLayer;
 struct Number;
+struct PField;
 class ScoreBudget;
 
 struct ScoreLimits {
@@ -88,7 +89,9 @@ class ScoreReader {
   std::unique_ptr<lua_State, LuaCloser> lua;
   std::string failure;  // a command's error text, kept until Lua raises it
   std::string outputWhere;
-  std::vector<Number> numbers;  // a command's arguments, reused from call to call
+  std::vector<Number> numbers;      // a command's arguments, reused from call to call
+  std::vector<double> tableValues;  // gen's values, likewise
+  std::vector<PField> pfields;      // a note's pfields, likewise
 };
 
 }  // namespace vemora
