@@ -77,7 +77,8 @@ double* Instrument::getPFieldTable(int i, int* len) {
 int Instrument::set_bus_config(const char* name) {
   if (!noteState || !noteState->context || !name) return -1;
   const auto& configs = noteState->context->busConfigs;
-  auto it = configs.find(name);
+  // Most scores configure no bus: then there is no name to look up.
+  auto it = configs.empty() ? configs.end() : configs.find(name);
   const int outputs = noteState->context->outputChannels;
   noteState->outChannels.clear();
   if (noteState->input) noteState->input->channels.clear();

@@ -269,18 +269,20 @@ struct ScoreReader::Commands {
 
   // Tells the engine which score line the next call comes from, so that its
   // messages (refusals, advisories) name that line.
-  static Engine& engineAt(lua_State* L) {
-    ScoreReader& r = reader(L);
+  static Engine& engineAt(lua_State* L) { return engineAt(L, reader(L)); }
+  static Engine& engineAt(lua_State* L, ScoreReader& r) {
     // The main thread lives as long as the reader, and the location is
     // cleared when its chunk ends, so there the line is found only when a
-    // message needs it. A coroutine may be collected before then: its line
-    // is found now.
-    const bool mainThread = lua_pushthread(L) == 1;
-    lua_pop(L, 1);
-    if (mainThread)
-      r.engine.setScoreLocation([L] { return callerLocation(L); });
-    else
+    // message needs it: the finder is handed over once, and finds the line
+    // of whichever call is running. A coroutine may be collected before
+    // then: its line is found now.
+    if (L == r.lua.get()) {
+      if (!r.mainThreadLocated) r.engine.setScoreLocation([L] { return callerLocation(L); });
+      r.mainThreadLocated = true;
+    } else {
       r.engine.setScoreLocation(callerLocation(L));
+      r.mainThreadLocated = false;
+    }
     return r.engine;
   }
 
@@ -378,7 +380,7 @@ struct ScoreReader::Commands {
       ScoreReader& r = reader(L);
       GenCommand command = commandFrom<GenCommand>(L, 1, r.numbers, std::move(r.tableValues));
       r.budget->tableFits(command.size, command.values.size());
-      engineAt(L);
+      engineAt(L, r);
       r.commands->gen(command);
       r.budget->chargeTable(command.size, command.values.size());
       r.tableValues = std::move(command.values);
@@ -403,8 +405,9 @@ struct ScoreReader::Commands {
   static int playInstrument(lua_State* L) {
     const char* name = lua_tostring(L, lua_upvalueindex(2));
     return guarded(L, name, [L, name] {
+      ScoreReader& r = reader(L);
       // Kept by the reader from note to note; the engine takes the fields.
-      std::vector<PField>& pfields = reader(L).pfields;
+      std::vector<PField>& pfields = r.pfields;
       pfields.clear();
       const int top = lua_gettop(L);
       pfields.reserve(size_t(top));
@@ -417,7 +420,7 @@ struct ScoreReader::Commands {
           badArgument(L, i, "p" + std::to_string(i - 1), "a number or a table made by tab()");
         }
       }
-      const bool played = engineAt(L).playNote(name, std::span<PField>(pfields));
+      const bool played = engineAt(L, r).playNote(name, std::span<PField>(pfields));
       pfields.clear();
       lua_pushboolean(L, played);
       return 1;
@@ -566,9 +569,12 @@ void ScoreReader::runChunk(int status, const std::string& path, const std::strin
 
   // Messages after the score (the render's) belong to no score line.
   struct LocationReset {
-    Engine& engine;
-    ~LocationReset() { engine.setScoreLocation(""); }
-  } locationReset{engine};
+    ScoreReader& reader;
+    ~LocationReset() {
+      reader.engine.setScoreLocation("");
+      reader.mainThreadLocated = false;
+    }
+  } locationReset{*this};
 
   lua_State* L = lua.get();
   if (status == LUA_OK) {

@@ -92,6 +92,7 @@ class ScoreReader {
   std::vector<Number> numbers;      // a command's arguments, reused from call to call
   std::vector<double> tableValues;  // gen's values, likewise
   std::vector<PField> pfields;      // a note's pfields, likewise
+  bool mainThreadLocated = false;   // the engine finds the main thread's line itself
 };
 
 }  // namespace vemora
