@@ -53,21 +53,22 @@ constexpr const char* kWholeInt = "a whole number in the range of int";
 using Wholes = std::array<long long, 3>;
 
 Wholes checkTableArguments(const LeadingWholes& leading, const std::vector<Number>& args, std::vector<double>* values) {
-  const std::string command = leading.command;
   const bool missing = args.size() < leading.names.size();
   Wholes wholes{};
   if (args.size() > leading.names.size()) values->reserve(args.size() - leading.names.size());
   for (size_t i = 0; i < leading.names.size(); ++i) {
     const auto& [name, fitsInt] = leading.names[i];
     if (i >= args.size() || !args[i].whole)
-      throw BadArgument(command + ": " + (missing ? leading.give : leading.mustBeWhole), i, name, kWhole);
+      throw BadArgument(std::string(leading.command) + ": " + (missing ? leading.give : leading.mustBeWhole), i, name,
+                        kWhole);
     const long long whole = *args[i].whole;
     if (fitsInt && (whole < INT_MIN || whole > INT_MAX))
-      throw BadArgument(command + ": the " + name + " must be " + kWholeInt, i, name, kWholeInt);
+      throw BadArgument(std::string(leading.command) + ": the " + name + " must be " + kWholeInt, i, name, kWholeInt);
     wholes.at(i) = whole;
   }
   for (size_t i = leading.names.size(); i < args.size(); ++i) {
-    if (!args[i].isNumber) throw BadArgument(command + ": the values must be numbers", i, "value", "a number");
+    if (!args[i].isNumber)
+      throw BadArgument(std::string(leading.command) + ": the values must be numbers", i, "value", "a number");
     values->push_back(args[i].value);
   }
   return wholes;
