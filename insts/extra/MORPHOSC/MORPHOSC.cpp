@@ -34,6 +34,7 @@ MORPHOSC::~MORPHOSC() {
 
 int MORPHOSC::init(double p[], int n_args) {
   if (rtsetoutput(float(p[0]), float(p[1]), this) == -1) return -1;
+  rtaddinplace(this);  // it writes through rtaddout alone
   if (outChanCount >= 3) return die("MORPHOSC", "Can't handle more than 2 output channels.");
   // Every table is checked before anything is built: an oscillator without
   // a table would have no cycle to lock the others to.

@@ -25,6 +25,7 @@ int PAN::init(double p[], int n_args) {
   nargs = n_args;
   inChannel = nargs > 4 ? channelOf(p[4]) : 0;
   if (rtsetoutput(float(p[0]), float(p[2]), this) == -1) return -1;
+  rtaddinplace(this);  // it writes through rtaddout alone
   if (rtsetinput(float(p[1]), this) == -1) return -1;
   if (outChanCount != 2) return die("PAN", "Output must be stereo.");
   // A negative channel would read before the frame: refused like one too high.

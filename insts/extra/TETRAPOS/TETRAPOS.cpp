@@ -32,6 +32,7 @@ int TETRAPOS::init(double p[], int n_args) {
   if (n_args != 6 && n_args != 7) return usage();
   inChannel = n_args > 6 ? channelOf(p[6]) : 0;
   if (rtsetoutput(float(p[0]), float(p[2]), this) == -1) return -1;
+  rtaddinplace(this);  // it writes through rtaddout alone
   if (rtsetinput(float(p[1]), this) == -1) return -1;
   if (outChanCount != 4) return die("TETRAPOS", "Must have 4 output channels.");
   // A negative channel would read before the frame: refused like one too high.

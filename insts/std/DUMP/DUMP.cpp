@@ -24,6 +24,7 @@ int DUMP::init(double p[], int n_args) {
     return die("DUMP", "Give at least 3 pfields: start, duration and the value to watch (p2); this note has %d.",
                nargs);
   if (rtsetoutput(float(p[0]), float(p[1]), this) == -1) return -1;
+  rtaddinplace(this);  // it writes through rtaddout alone
   if (outChanCount >= 3) return die("DUMP", "Output must be mono or stereo.");
   if (nargs >= 4) dumpTable = getPFieldTable(3, &dumpTableLen);
   ctrlPeriod = int(SR / float(resetval));

@@ -44,6 +44,7 @@ int FLURRYR::init(double* p, int) {
   startTime = float(p[0]);
   dur = float(p[1]);
   if (rtsetoutput(startTime, dur, this) == -1) return -1;
+  rtaddinplace(this);  // it writes through rtaddout alone
   if (outChanCount >= 3) {
     die(kName, "Can't handle more than 2 output channels.");
     return -1;
