@@ -82,13 +82,16 @@ void InstrumentDeleter::operator()(Instrument* inst) const { delete inst; }
 // The engine's own state: the parts, each a class of its own file, and the
 // bookkeeping that ties them together.
 struct Engine::Impl {
+  // First, so that it goes last: every note and instrument made in it is
+  // gone before it.
+  RecordPool records;
   EngineSettings settings;
   MessageLog log;
   Registry registry;
   PluginLoader loader;
   FunctionTables tables;
   MemoryBudget memory;
-  PluginHost host{log, registry, tables};
+  PluginHost host{log, registry, tables, records};
   NoteContext noteContext{log};
   struct LoadedPlugin {
     void* handle;
@@ -213,7 +216,7 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
   InstCreatorFunction factory = registry.instrument(name);
   if (!factory) throw ScoreError("no instrument named " + name + " has been loaded");
   log.noteBegins();
-  auto note = std::make_unique<RealtimeNote>();
+  std::unique_ptr<RealtimeNote> note(new (records) RealtimeNote());
   note->state.context = &noteContext;
   note->state.name = name;
   noteContext.origin = origin();
@@ -393,6 +396,14 @@ void Engine::makeTable(int slot, int number, long long size, const std::vector<d
   impl->activate();
   if (slot < 1) throw ScoreError("gen: table slot " + std::to_string(slot) + " must be 1 or more");
   try {
+    // A score may remake one slot before every note. When nothing else
+    // holds the slot's table and the size stays, the table is refilled where
+    // it is, under the charge it already has.
+    FunctionTable* table = impl->tables.unshared(slot);
+    if (table && size > 0 && table->values.size() == size_t(size)) {
+      remakeGenTable(table->values, number, size, args);
+      return;
+    }
     impl->tables.set(slot, impl->chargedTable("", number, size, args));
   } catch (const GenError& error) {
     throw ScoreError(error.what());

@@ -15,6 +15,13 @@ class FunctionTables {
     auto it = slots.find(slot);
     return it == slots.end() ? nullptr : it->second;
   }
+  // The table in slot when nothing but the slot holds it (no note looked it
+  // up), so that it may be refilled where it is; null otherwise.
+  FunctionTable* unshared(int slot) {
+    auto it = slots.find(slot);
+    if (it == slots.end() || !it->second || it->second.use_count() != 1) return nullptr;
+    return const_cast<FunctionTable*>(it->second.get());  // made non-const, shared as const
+  }
 
  private:
   std::map<int, TablePtr> slots;

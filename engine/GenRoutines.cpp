@@ -213,6 +213,12 @@ std::vector<double> window(const Gen& g, bool normalise) {
 }  // namespace
 
 std::vector<double> makeGenTable(int number, long long size, const std::vector<double>& args) {
+  std::vector<double> table;
+  remakeGenTable(table, number, size, args);
+  return table;
+}
+
+void remakeGenTable(std::vector<double>& table, int number, long long size, const std::vector<double>& args) {
   const Gen g(number, size, args);
   // long long: the magnitude of INT_MIN does not fit an int.
   const long long routine = std::llabs(static_cast<long long>(number));
@@ -227,6 +233,14 @@ std::vector<double> makeGenTable(int number, long long size, const std::vector<d
   for (std::size_t k = 0; k < args.size(); ++k)
     if (!std::isfinite(args[k]))
       g.refuse("argument " + std::to_string(k + 1) + " is not a finite number (" + num(args[k]) + ")");
+
+  // The values as given, into a table of the same size: nothing can fail
+  // past the checks above, so they are written in place.
+  if (routine == 2 && table.size() == static_cast<std::size_t>(size)) {
+    std::fill(table.begin(), table.end(), 0.0);
+    std::copy_n(args.begin(), std::min(args.size(), table.size()), table.begin());
+    return;
+  }
 
   std::vector<double> out;
   switch (routine) {
@@ -258,7 +272,7 @@ std::vector<double> makeGenTable(int number, long long size, const std::vector<d
 
   for (double v : out)
     if (!std::isfinite(v)) g.refuse("the values overflow (beyond the range of a double)");
-  return out;
+  table = std::move(out);
 }
 
 }  // namespace vemora

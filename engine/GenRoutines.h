@@ -28,5 +28,8 @@ constexpr long long kMaxTableSize = 1LL << 26;
 // 27 are scaled so that the last x is the table's last entry. 9, 10 and 20
 // are normalised to a peak of 1 unless the number is negative.
 std::vector<double> makeGenTable(int number, long long size, const std::vector<double>& args);
+// The same values into table, reusing its storage where it can; a refused
+// table leaves it as it was.
+void remakeGenTable(std::vector<double>& table, int number, long long size, const std::vector<double>& args);
 
 }  // namespace vemora

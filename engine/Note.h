@@ -22,6 +22,7 @@
 #include "Instrument.h"
 #include "MemoryBudget.h"
 #include "NoteContext.h"
+#include "RecordPool.h"
 #include "SoundInput.h"
 
 namespace vemora {
@@ -131,6 +132,11 @@ struct InstrumentDeleter {
 };
 
 struct RealtimeNote {
+  // Made in the engine's record pool: new (pool) RealtimeNote.
+  static void* operator new(std::size_t size, RecordPool& pool) { return RecordPool::allocate(&pool, size); }
+  static void operator delete(void* note, RecordPool&) noexcept { RecordPool::release(note); }
+  static void operator delete(void* note) noexcept { RecordPool::release(note); }
+
   NoteState state;
   std::unique_ptr<Instrument, InstrumentDeleter> inst;
   int framesDone = 0;
@@ -166,7 +172,11 @@ struct BufferedNote {
 inline NoteName& NoteName::operator=(const std::string& name) {
   // Every name a note has carried; there are as many as registered names.
   static std::set<std::string> names;
-  text = &*names.insert(name).first;
+  // Notes mostly follow notes of the same instrument: the last name found is
+  // tried first.
+  static const std::string* last = &none;
+  if (*last != name) last = &*names.insert(name).first;
+  text = last;
   return *this;
 }
 

@@ -9,6 +9,7 @@
 #include "FunctionTables.h"
 #include "LegacyNote.h"
 #include "MessageLog.h"
+#include "RecordPool.h"
 #include "Registry.h"
 #include "function_tables.h"
 
@@ -88,6 +89,23 @@ using vemora::target;
 // The object finds its note as it is made: the engine opens the note's scope
 // before it calls the plug-in's factory.
 Instrument::Instrument() : noteState(target.note) {}
+
+// An instrument made while the engine makes a note lives in the engine's
+// record pool; any other in the general heap.
+void* Instrument::operator new(std::size_t size) {
+  return vemora::RecordPool::allocate(target.note && target.host ? &target.host->records : nullptr, size);
+}
+
+void* Instrument::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void Instrument::operator delete(void* inst) noexcept { vemora::RecordPool::release(inst); }
+void Instrument::operator delete(void* inst, const std::nothrow_t&) noexcept { vemora::RecordPool::release(inst); }
 
 // Registration.
 

@@ -9,6 +9,7 @@ namespace vemora {
 
 class FunctionTables;
 class MessageLog;
+class RecordPool;
 class Registry;
 struct LegacyNoteState;
 struct NoteState;
@@ -18,6 +19,7 @@ struct PluginHost {
   MessageLog& log;
   Registry& registry;  // for addrtInst and addLegacyfunc, while a plug-in loads
   FunctionTables& tables;
+  RecordPool& records;  // for the instruments of the notes it makes
 };
 
 // Makes host the engine that plug-in calls reach from now on.

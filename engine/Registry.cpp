@@ -19,8 +19,13 @@ bool Registry::addFunction(const std::string& name, LegacyFunction fn) {
 }
 
 InstCreatorFunction Registry::instrument(const std::string& name) const {
+  // A score plays one instrument many times running: its entry is kept at
+  // hand. Entries are never removed, so the one kept stays valid.
+  if (lastInstrument && lastInstrument->first == name) return lastInstrument->second;
   auto it = instruments.find(name);
-  return it == instruments.end() ? nullptr : it->second;
+  if (it == instruments.end()) return nullptr;
+  lastInstrument = &*it;
+  return it->second;
 }
 
 LegacyFunction Registry::function(const std::string& name) const {

@@ -23,6 +23,7 @@ class Registry {
 
  private:
   std::map<std::string, InstCreatorFunction> instruments;
+  mutable const std::pair<const std::string, InstCreatorFunction>* lastInstrument = nullptr;
   std::map<std::string, LegacyFunction> functions;
   std::vector<std::string> newNames;
 };

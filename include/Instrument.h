@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <new>
 
 #include "plugin_interface.h"
 
@@ -44,6 +45,20 @@ class Instrument {
   virtual int update(double* p, int n, unsigned fieldMask = 0);
   virtual int configure();
   virtual int run() = 0;
+
+  // A score of many notes makes and drops instruments by the thousand, so
+  // the engine keeps the memory of those it makes for its notes in a pool of
+  // its own; any other comes from the general heap. Nothing to do for a
+  // plug-in: new and delete work as usual. An over-aligned instrument comes
+  // from the general heap.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t, void* place) noexcept { return place; }
+  static void* operator new(std::size_t size, std::align_val_t align) { return ::operator new(size, align); }
+  static void operator delete(void* inst) noexcept;
+  static void operator delete(void* inst, const std::nothrow_t&) noexcept;
+  static void operator delete(void*, void*) noexcept {}
+  static void operator delete(void* inst, std::align_val_t align) noexcept { ::operator delete(inst, align); }
 
   // Adds one frame of outChanCount samples to this chunk's output. Both are
   // inline so that the frame loop of an instrument built with this header

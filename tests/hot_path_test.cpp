@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Note.h"
+#include "RecordPool.h"
 #include "Renderer.h"
 #include "SoundOutput.h"
 #include "support/TestEngine.h"
@@ -265,6 +266,61 @@ TEST(NoteQueue, NotesStartInTimeOrderWhateverOrderTheyArriveIn) {
     EXPECT_EQ(played[size_t(3 * k)], 1.0f) << "note " << k;
     EXPECT_EQ(played[size_t(3 * k + 1)], 2.0f) << "note " << k;
   }
+}
+
+// A slot remade by gen while nothing else holds its table is refilled where
+// it is; one that a waiting note holds is made anew, and a refused remake
+// leaves the slot as it was.
+TEST(HeldTables, GenRemakesASlotInPlaceOnlyWhenNoNoteHoldsIt) {
+  EngineSettings settings;
+  settings.sampleRate = 1000;
+  auto engine = makeEngine(settings);
+  engine->load("PAN");
+  vemora::testing::giveInput(*engine, 100, 1, [](int, int) { return 0.5f; });
+  auto panNote = [&](double start) { engine->playNote("PAN", {start, 0, 0.004, 1.0, 0, 0}); };
+  engine->makeTable(1, 2, 2, {1.0, 1.0});  // amplitude curve
+  engine->makeTable(2, 2, 2, {1.0, 1.0});  // pan: all on channel 0
+  panNote(0.0);
+  engine->makeTable(1, 2, 2, {0.25, 0.25});  // the first note holds the old ones
+  engine->makeTable(2, 2, 2, {0.0, 0.0});
+  engine->makeTable(1, -7, 2, {0.5, 2, 0.5});  // unheld now: refilled by another routine
+  EXPECT_THROW(engine->makeTable(2, 2, 2, {std::nan("")}), ScoreError);
+  panNote(0.004);
+  const std::vector<float> out = engine->renderToMemory();
+  ASSERT_EQ(out.size(), 16u);
+  for (int f = 0; f < 4; ++f) {
+    EXPECT_EQ(out[size_t(2 * f)], 0.5f) << "frame " << f;
+    EXPECT_EQ(out[size_t(2 * f + 1)], 0.0f) << "frame " << f;
+    EXPECT_EQ(out[size_t(8 + 2 * f)], 0.0f) << "frame " << 4 + f;
+    EXPECT_EQ(out[size_t(8 + 2 * f + 1)], 0.25f) << "frame " << 4 + f;
+  }
+}
+
+// The records of notes: every block aligned for any object, none
+// overlapping another that lives, and a released block used again for the
+// next of its size (except under AddressSanitizer, which sees every block
+// come from the heap).
+TEST(RecordPool, BlocksAreAlignedApartAndUsedAgain) {
+  RecordPool pool;
+  std::vector<std::pair<char*, size_t>> blocks;
+  for (size_t size : {200, 120, 8, 1000, 1024, 1025, 5000, 200, 16})
+    for (RecordPool* from : {&pool, static_cast<RecordPool*>(nullptr)}) {
+      auto* block = static_cast<char*>(RecordPool::allocate(from, size));
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u) << size;
+      std::memset(block, int(blocks.size()), size);
+      blocks.push_back({block, size});
+    }
+  for (size_t i = 0; i < blocks.size(); ++i)
+    for (size_t k = 0; k < blocks[i].second; ++k)
+      ASSERT_EQ(blocks[i].first[k], char(i)) << "block " << i << " was overwritten";
+  for (auto& [block, size] : blocks) RecordPool::release(block);
+  RecordPool::release(nullptr);
+#if !defined(__SANITIZE_ADDRESS__)
+  void* first = RecordPool::allocate(&pool, 200);
+  RecordPool::release(first);
+  EXPECT_EQ(RecordPool::allocate(&pool, 200), first);
+  EXPECT_GT(pool.reserved(), 0u);
+#endif
 }
 
 TEST(HeldTables, KeepEveryTableOnceWhateverTheCount) {
