@@ -32,7 +32,9 @@ class ScoreBudget {
   // loadfile), coroutine, string, math, table and utf8 libraries. Null
   // when Lua has no memory for it.
   lua_State* newState();
-  // Starts counting the state's instructions, as the score begins to run.
+  // Starts counting the instructions of thread L, when a step limit is in
+  // force and they are not counted yet. Threads made from then on inherit
+  // the count.
   void countInstructions(lua_State* L) const;
 
   // While lifted, the memory limit does not apply: outside the score's run,

@@ -248,6 +248,9 @@ struct ScoreReader::Commands {
   template <class Body>
   static int guarded(lua_State* L, const char* command, Body&& body) {
     ScoreReader& r = reader(L);
+    // A coroutine made before the score set its step limit is counted from
+    // its first command on.
+    r.budget->countInstructions(L);
     r.budget->lift();
     try {
       const int results = body();
@@ -327,7 +330,10 @@ struct ScoreReader::Commands {
         const size_t equals = option.find('=');
         if (equals != std::string::npos && option.compare(0, equals, kStepOption) == 0) {
           // The reader's own option: allowed at any point of the score.
-          reader(L).budget->setOwnStepLimit(stepLimitFrom(option.substr(equals + 1)));
+          ScoreReader& r = reader(L);
+          r.budget->setOwnStepLimit(stepLimitFrom(option.substr(equals + 1)));
+          r.budget->countInstructions(L);
+          r.budget->countInstructions(r.lua.get());
           continue;
         }
         Engine& engine = engineAt(L);

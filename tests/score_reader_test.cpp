@@ -310,6 +310,26 @@ assert(not pcall(set_option, "sr=48000"))
   EXPECT_EQ(engine->notesPlayed(), 1);
 }
 
+// Without a limit Lua runs uncounted; a limit the score sets counts its
+// instructions from there on, in every thread, a coroutine made earlier
+// from its first command on.
+TEST_F(ScoreReaderTest, AStepLimitTheScoreSetsCountsFromWhereItIsSet) {
+  const std::string before = "for i = 1, 100000 do end\n";
+  EXPECT_EQ(runLimited(*makeEngine(), before + "set_option('max_score_steps=50000')\n" + before, {})
+                .find("/scores/limited.lua:3: the score ran more than 50000 steps"),
+            0u);
+  EXPECT_EQ(runLimited(*makeEngine(), before + "set_option('max_score_steps=50000')\n", {}), "");
+  const std::string error = runLimited(*makeEngine(),
+                                       "local co = coroutine.wrap(function() while true do cpspch(8.0) end end)\n"
+                                       "set_option('max_score_steps=10000')\nco()\n",
+                                       {});
+  EXPECT_NE(error.find("the score ran more than 10000 steps, its limit (max_score_steps)"), std::string::npos) << error;
+  auto engine = makeEngine();
+  ScoreReader reader(*engine, {});
+  ASSERT_NO_THROW(reader.runText(before, "a.lua"));
+  EXPECT_LT(reader.stepsTaken(), 1000);
+}
+
 TEST_F(ScoreReaderTest, StepsAreCountedAndAScoreWithinItsLimitRuns) {
   auto engine = makeEngine();
   ScoreLimits limits;
