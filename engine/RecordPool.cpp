@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <new>
 
 namespace vemora {
@@ -20,13 +22,20 @@ constexpr bool kPooled = true;
 constexpr bool kPooled = true;
 #endif
 
-// What sits before every block: whose it is (null: the general heap's),
-// and its size class there.
-struct alignas(16) Header {
-  RecordPool* pool;
-  std::size_t sizeClass;
-};
-static_assert(sizeof(Header) == 16);
+// The 8 bytes before a block: its pool's address with the block's size
+// class in the low bits, or 0 for a block of the general heap.
+using Header = std::uintptr_t;
+constexpr Header kClassBits = alignof(RecordPool) - 1;
+
+Header headerOf(const void* block) {
+  Header header;
+  std::memcpy(&header, static_cast<const char*>(block) - sizeof header, sizeof header);
+  return header;
+}
+
+void setHeader(void* block, Header header) {
+  std::memcpy(static_cast<char*>(block) - sizeof header, &header, sizeof header);
+}
 
 }  // namespace
 
@@ -35,25 +44,26 @@ RecordPool::~RecordPool() {
 }
 
 void* RecordPool::allocate(RecordPool* pool, std::size_t size) {
-  Header* header = nullptr;
+  static_assert(sizeof(Header) == kHeader && sizeClass(kLargest) <= kClassBits);
   if (kPooled && pool && size <= kLargest) {
-    header = static_cast<Header*>(pool->take(sizeClass(size)));
-    header->sizeClass = sizeClass(size);
-  } else {
-    header = static_cast<Header*>(::operator new(sizeof(Header) + size));
-    pool = nullptr;
+    const std::size_t sizeClass = RecordPool::sizeClass(size);
+    void* block = static_cast<char*>(pool->take(sizeClass)) + kHeader;
+    setHeader(block, reinterpret_cast<Header>(pool) | sizeClass);
+    return block;
   }
-  header->pool = pool;
-  return header + 1;
+  // A whole kAlign before the block keeps it aligned as the heap's are.
+  void* block = static_cast<char*>(::operator new(size + kAlign)) + kAlign;
+  setHeader(block, 0);
+  return block;
 }
 
 void RecordPool::release(void* block) noexcept {
   if (!block) return;
-  Header* header = static_cast<Header*>(block) - 1;
-  if (header->pool) {
-    header->pool->give(header, header->sizeClass);
+  const Header header = headerOf(block);
+  if (auto* pool = reinterpret_cast<RecordPool*>(header & ~kClassBits)) {
+    pool->give(static_cast<char*>(block) - kHeader, header & kClassBits);
   } else {
-    ::operator delete(header);
+    ::operator delete(static_cast<char*>(block) - kAlign);
   }
 }
 
@@ -63,7 +73,7 @@ void* RecordPool::take(std::size_t sizeClass) {
     return block;
   }
   const std::size_t bytes = sizeClass * kAlign;
-  if (std::size_t(end - next) < bytes) newSlab(bytes);
+  if (std::size_t(end - next) < bytes) newSlab(bytes + kHeader);
   void* block = next;
   next += bytes;
   return block;
@@ -89,8 +99,8 @@ void RecordPool::newSlab(std::size_t atLeast) {
   if (start == MAP_FAILED) throw std::bad_alloc();
   slabs.push_back({start, size});
   reservedBytes += size;
-  next = static_cast<char*>(start);
-  end = next + size;
+  next = static_cast<char*>(start) + kHeader;  // cells start 8 bytes past an aligned address
+  end = static_cast<char*>(start) + size;
   nextSlabSize = std::min(nextSlabSize * 2, kLargestSlab);
 }
 

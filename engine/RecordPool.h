@@ -9,10 +9,11 @@
 // time. A pool belongs to one engine and is used from the engine's thread
 // only, so it takes no lock.
 //
-// Each block carries its pool in a header, so that a block is released
-// without knowing whose it is, and a block made with no pool at hand comes
-// from the general heap and goes back there. Under AddressSanitizer every
-// block comes from the general heap, so the sanitizer sees each one.
+// Each block carries its pool and its size in the 8 bytes before it, so
+// that a block is released without knowing whose it is, and a block made
+// with no pool at hand comes from the general heap and goes back there.
+// Under AddressSanitizer every block comes from the general heap, so the
+// sanitizer sees each one.
 #pragma once
 
 #include <array>
@@ -21,7 +22,8 @@
 
 namespace vemora {
 
-class RecordPool {
+// Aligned so that the low bits of its address are free to hold a size class.
+class alignas(128) RecordPool {
  public:
   RecordPool() = default;
   ~RecordPool();
@@ -40,22 +42,24 @@ class RecordPool {
 
  private:
   static constexpr std::size_t kAlign = 16;
+  static constexpr std::size_t kHeader = 8;
   static constexpr std::size_t kLargest = 1024;  // a larger block comes from the heap
   static constexpr std::size_t kFirstSlab = 64 * 1024;
-  static constexpr std::size_t kLargestSlab = 2 * 1024 * 1024;
+  static constexpr std::size_t kLargestSlab = 512 * 1024;
 
   struct FreeBlock {
     FreeBlock* next;
   };
-  // Blocks of one size go back on one list: the index is the size with its
-  // header, in kAlign steps.
-  static std::size_t sizeClass(std::size_t size) { return (size + kAlign - 1) / kAlign + 1; }
+  // A block with its header takes a cell of sizeClass * kAlign bytes. Cells
+  // start 8 bytes past a multiple of kAlign, so the blocks in them are
+  // aligned; cells of one size go back on one list.
+  static constexpr std::size_t sizeClass(std::size_t size) { return (size + kHeader + kAlign - 1) / kAlign; }
 
   void* take(std::size_t sizeClass);
   void give(void* block, std::size_t sizeClass) noexcept;
   void newSlab(std::size_t atLeast);
 
-  std::array<FreeBlock*, kLargest / kAlign + 2> freeLists{};
+  std::array<FreeBlock*, (kLargest + kHeader + kAlign - 1) / kAlign + 1> freeLists{};
   char* next = nullptr;  // unused memory of the newest slab
   char* end = nullptr;
   std::size_t nextSlabSize = kFirstSlab;
