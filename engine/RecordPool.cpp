@@ -10,18 +10,6 @@
 namespace vemora {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kPooled = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kPooled = false;
-#else
-constexpr bool kPooled = true;
-#endif
-#else
-constexpr bool kPooled = true;
-#endif
-
 // The 8 bytes before a block: its pool's address with the block's size
 // class in the low bits, or 0 for a block of the general heap.
 using Header = std::uintptr_t;
@@ -45,7 +33,7 @@ RecordPool::~RecordPool() {
 
 void* RecordPool::allocate(RecordPool* pool, std::size_t size) {
   static_assert(sizeof(Header) == kHeader && sizeClass(kLargest) <= kClassBits);
-  if (kPooled && pool && size <= kLargest) {
+  if (kPools && pool && size <= kLargest) {
     const std::size_t sizeClass = RecordPool::sizeClass(size);
     void* block = static_cast<char*>(pool->take(sizeClass)) + kHeader;
     setHeader(block, reinterpret_cast<Header>(pool) | sizeClass);

@@ -37,6 +37,19 @@ class alignas(128) RecordPool {
   // Gives back a block of allocate(); null is ignored.
   static void release(void* block) noexcept;
 
+  // False under AddressSanitizer: then every block is the general heap's.
+#if defined(__SANITIZE_ADDRESS__)
+  static constexpr bool kPools = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  static constexpr bool kPools = false;
+#else
+  static constexpr bool kPools = true;
+#endif
+#else
+  static constexpr bool kPools = true;
+#endif
+
   // Bytes taken from the system so far.
   std::size_t reserved() const { return reservedBytes; }
 
