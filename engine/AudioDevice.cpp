@@ -1,8 +1,6 @@
 #include "AudioDevice.h"
 
 #include <fcntl.h>
-#include <pa_linux_alsa.h>
-#include <portaudio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "PortAudioLibrary.h"
 
 namespace vemora {
 namespace {
@@ -72,18 +72,18 @@ class HeldMessages {
 std::string said(const std::string& line) { return line.empty() ? "" : " (the audio library said: " + line + ")"; }
 
 DeviceInfo infoOf(PaDeviceIndex index) {
-  const PaDeviceInfo* device = Pa_GetDeviceInfo(index);
+  const PaDeviceInfo* device = portAudio().GetDeviceInfo(index);
   DeviceInfo info;
   info.index = index;
   if (!device) return info;
   info.name = device->name ? device->name : "";
-  const PaHostApiInfo* api = Pa_GetHostApiInfo(device->hostApi);
+  const PaHostApiInfo* api = portAudio().GetHostApiInfo(device->hostApi);
   info.hostApi = api && api->name ? api->name : "";
   info.outputChannels = device->maxOutputChannels;
   info.inputChannels = device->maxInputChannels;
   info.defaultRate = device->defaultSampleRate;
-  info.defaultOutput = index == Pa_GetDefaultOutputDevice();
-  info.defaultInput = index == Pa_GetDefaultInputDevice();
+  info.defaultOutput = index == portAudio().GetDefaultOutputDevice();
+  info.defaultInput = index == portAudio().GetDefaultInputDevice();
   return info;
 }
 
@@ -107,25 +107,25 @@ AudioSystem::AudioSystem() {
   // (taking the sound card from whoever has it) when none runs.
   setenv("JACK_NO_START_SERVER", "1", 0);
   HeldMessages held;
-  const PaError error = Pa_Initialize();
+  const PaError error = portAudio().Initialize();
   if (error != paNoError)
-    throw DeviceError(std::string("the audio library could not start: ") + Pa_GetErrorText(error) +
+    throw DeviceError(std::string("the audio library could not start: ") + portAudio().GetErrorText(error) +
                       said(held.lastLine()));
 }
 
 AudioSystem::~AudioSystem() {
   HeldMessages held;
-  Pa_Terminate();
+  portAudio().Terminate();
 }
 
 std::string AudioSystem::version() {
-  const char* text = Pa_GetVersionText();
+  const char* text = portAudio().GetVersionText();
   return text ? text : "PortAudio";
 }
 
 std::vector<DeviceInfo> AudioSystem::devices() const {
   std::vector<DeviceInfo> all;
-  const PaDeviceIndex count = Pa_GetDeviceCount();
+  const PaDeviceIndex count = portAudio().GetDeviceCount();
   for (PaDeviceIndex i = 0; i < count; ++i) all.push_back(infoOf(i));
   return all;
 }
@@ -135,7 +135,7 @@ DeviceInfo AudioSystem::find(const std::string& wanted, bool forOutput) const {
   auto usable = [&](const DeviceInfo& d) { return (forOutput ? d.outputChannels : d.inputChannels) > 0; };
   const std::vector<DeviceInfo> all = devices();
   if (wanted.empty()) {
-    const PaDeviceIndex index = forOutput ? Pa_GetDefaultOutputDevice() : Pa_GetDefaultInputDevice();
+    const PaDeviceIndex index = forOutput ? portAudio().GetDefaultOutputDevice() : portAudio().GetDefaultInputDevice();
     if (index == paNoDevice || index < 0 || index >= PaDeviceIndex(all.size()))
       throw DeviceError(std::string("there is no default ") + what +
                         " device (no sound card, no JACK server and no ALSA default that opens; "
@@ -309,33 +309,33 @@ AudioStream::AudioStream(AudioSystem& system, const StreamSettings& settings, Au
                                                : "";
 
   HeldMessages held;
-  const PaError supported = Pa_IsFormatSupported(inPtr, &outParams, rate);
+  const PaError supported = portAudio().IsFormatSupported(inPtr, &outParams, rate);
   if (supported != paFormatIsSupported) {
     const std::string line = held.lastLine();
     throw DeviceError("the output device " + described(impl->output) + " cannot play " +
                       std::to_string(settings.channels) + " channels at " + rateText(rate) + recording + ": " +
-                      Pa_GetErrorText(supported) + "; it has " + std::to_string(impl->output.outputChannels) +
+                      portAudio().GetErrorText(supported) + "; it has " + std::to_string(impl->output.outputChannels) +
                       " output channels and runs at " + rateText(impl->output.defaultRate) +
                       " by default (Vemora does not resample: set_option(\"sr=N\") in the score, or another device)" +
                       said(line));
   }
-  const PaError opened = Pa_OpenStream(&impl->stream, inPtr, &outParams, rate, unsigned(impl->bufferFrames),
-                                       paDitherOff, &Impl::callback, impl.get());
+  const PaError opened = portAudio().OpenStream(&impl->stream, inPtr, &outParams, rate, unsigned(impl->bufferFrames),
+                                                paDitherOff, &Impl::callback, impl.get());
   if (opened != paNoError) {
     impl->stream = nullptr;
     const std::string line = held.lastLine();
     throw DeviceError("cannot open the output device " + described(impl->output) + " for " +
                       std::to_string(settings.channels) + " channels at " + rateText(rate) + recording + ": " +
-                      Pa_GetErrorText(opened) + said(line));
+                      portAudio().GetErrorText(opened) + said(line));
   }
   // PortAudio's ALSA thread runs at normal priority unless asked: on a
   // busy machine it then comes late, the device runs dry and ALSA restarts
   // it with silence. Where the system grants it (root, an rtprio limit, the
   // audio group) it runs SCHED_FIFO; elsewhere the request is ignored.
   // (A JACK device runs in the JACK server's realtime thread already.)
-  if (Pa_GetHostApiInfo(Pa_GetDeviceInfo(impl->output.index)->hostApi)->type == paALSA)
-    PaAlsa_EnableRealtimeScheduling(impl->stream, 1);
-  if (const PaStreamInfo* info = Pa_GetStreamInfo(impl->stream)) {
+  if (portAudio().GetHostApiInfo(portAudio().GetDeviceInfo(impl->output.index)->hostApi)->type == paALSA)
+    portAudio().AlsaEnableRealtimeScheduling(impl->stream, 1);
+  if (const PaStreamInfo* info = portAudio().GetStreamInfo(impl->stream)) {
     impl->outputLatency = info->outputLatency;
     impl->inputLatency = info->inputLatency;
   }
@@ -344,27 +344,28 @@ AudioStream::AudioStream(AudioSystem& system, const StreamSettings& settings, Au
 AudioStream::~AudioStream() {
   if (!impl->stream) return;
   HeldMessages held;
-  if (impl->running) Pa_AbortStream(impl->stream);
-  Pa_CloseStream(impl->stream);
+  if (impl->running) portAudio().AbortStream(impl->stream);
+  portAudio().CloseStream(impl->stream);
 }
 
 void AudioStream::start() {
-  const PaError error = Pa_StartStream(impl->stream);
+  const PaError error = portAudio().StartStream(impl->stream);
   if (error != paNoError)
-    throw DeviceError("cannot start the output device " + described(impl->output) + ": " + Pa_GetErrorText(error));
+    throw DeviceError("cannot start the output device " + described(impl->output) + ": " +
+                      portAudio().GetErrorText(error));
   impl->running = true;
 }
 
 void AudioStream::stop() {
   if (!impl->running) return;
   impl->running = false;
-  Pa_StopStream(impl->stream);
+  portAudio().StopStream(impl->stream);
 }
 
 void AudioStream::abort() {
   if (!impl->running) return;
   impl->running = false;
-  Pa_AbortStream(impl->stream);
+  portAudio().AbortStream(impl->stream);
 }
 
 bool AudioStream::running() const { return impl->running; }
@@ -375,6 +376,6 @@ const DeviceInfo* AudioStream::inputDevice() const { return impl->hasInput ? &im
 int AudioStream::bufferFrames() const { return impl->bufferFrames; }
 double AudioStream::outputLatency() const { return impl->outputLatency; }
 double AudioStream::inputLatency() const { return impl->inputLatency; }
-double AudioStream::callbackLoad() const { return impl->stream ? Pa_GetStreamCpuLoad(impl->stream) : 0.0; }
+double AudioStream::callbackLoad() const { return impl->stream ? portAudio().GetStreamCpuLoad(impl->stream) : 0.0; }
 
 }  // namespace vemora

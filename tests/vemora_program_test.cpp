@@ -255,6 +255,19 @@ TEST_F(VemoraProgramTest, HelpAndVersionExitWithZero) {
   EXPECT_TRUE(startsWith(outcome.out, "vemora ") && outcome.out.find_first_of("0123456789") == 7) << outcome.out;
 }
 
+// The audio library and those it brings are loaded for a device only: a
+// render to a file is spared their loading on every run.
+TEST_F(VemoraProgramTest, ARenderToAFileLoadsNoAudioLibrary) {
+  writeScore(std::string(kVoice) + "PAN(0, 0, 1, 1, 0, 0, 1)\n");
+  ::setenv("LD_DEBUG", "files", 1);
+  const Outcome outcome = run("-q -o out.wav score.lua");
+  ::unsetenv("LD_DEBUG");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(contains(outcome.err, "libsndfile")) << "the loader said nothing of the libraries it loaded";
+  EXPECT_FALSE(contains(outcome.err, "libportaudio")) << outcome.err;
+  EXPECT_FALSE(contains(outcome.err, "libasound")) << outcome.err;
+}
+
 // Each mode takes its own options only: one of the other mode is an
 // unknown argument, before a score is read or a port opened.
 TEST_F(VemoraProgramTest, AnOptionOfTheOtherModeIsRefused) {
