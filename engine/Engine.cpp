@@ -216,7 +216,7 @@ std::unique_ptr<RealtimeNote> Engine::Impl::makeNote(const std::string& name, st
   InstCreatorFunction factory = registry.instrument(name);
   if (!factory) throw ScoreError("no instrument named " + name + " has been loaded");
   log.noteBegins();
-  std::unique_ptr<RealtimeNote> note(new (records) RealtimeNote());
+  std::unique_ptr<RealtimeNote> note(new (records) RealtimeNote);
   note->state.context = &noteContext;
   note->state.name = name;
   noteContext.origin = origin();

@@ -58,7 +58,7 @@ class alignas(128) RecordPool {
   static constexpr std::size_t kHeader = 8;
   static constexpr std::size_t kLargest = 1024;  // a larger block comes from the heap
   static constexpr std::size_t kFirstSlab = 64 * 1024;
-  static constexpr std::size_t kLargestSlab = 512 * 1024;
+  static constexpr std::size_t kHugeSlab = 2 * 1024 * 1024;  // a huge page of x86-64 and of most arm64 systems
 
   struct FreeBlock {
     FreeBlock* next;
@@ -71,11 +71,12 @@ class alignas(128) RecordPool {
   void* take(std::size_t sizeClass);
   void give(void* block, std::size_t sizeClass) noexcept;
   void newSlab(std::size_t atLeast);
+  static char* mapSlab(std::size_t size);
+  static char* mapHugeSlab();
 
   std::array<FreeBlock*, (kLargest + kHeader + kAlign - 1) / kAlign + 1> freeLists{};
   char* next = nullptr;  // unused memory of the newest slab
   char* end = nullptr;
-  std::size_t nextSlabSize = kFirstSlab;
   struct Slab {
     void* start;
     std::size_t size;

@@ -299,7 +299,7 @@ TEST(HeldTables, GenRemakesASlotInPlaceOnlyWhenNoNoteHoldsIt) {
 // The records of notes: every block aligned for any object, none
 // overlapping another that lives, and a released block used again for the
 // next of its size (except under AddressSanitizer, which sees every block
-// come from the heap).
+// come from the heap), within the first slab and past it.
 TEST(RecordPool, BlocksAreAlignedApartAndUsedAgain) {
   RecordPool pool;
   std::vector<std::pair<char*, size_t>> blocks;
@@ -321,6 +321,21 @@ TEST(RecordPool, BlocksAreAlignedApartAndUsedAgain) {
     EXPECT_EQ(RecordPool::allocate(&pool, 200), first);
     EXPECT_GT(pool.reserved(), 0u);
   }
+  // Past the first slab, into the huge-page ones: blocks stay aligned and
+  // apart across the change of slab.
+  std::vector<char*> many;
+  for (int i = 0; i < 2000; ++i) {
+    many.push_back(static_cast<char*>(RecordPool::allocate(&pool, 200)));
+    ASSERT_EQ(reinterpret_cast<uintptr_t>(many.back()) % 16, 0u);
+    std::memset(many.back(), i & 0x7f, 200);
+  }
+  for (int i = 0; i < 2000; ++i) {
+    ASSERT_EQ(many[size_t(i)][199], char(i & 0x7f)) << "block " << i;
+  }
+  if (RecordPool::kPools) {
+    EXPECT_GT(pool.reserved(), size_t(2) << 20);
+  }
+  for (char* block : many) RecordPool::release(block);
 }
 
 TEST(HeldTables, KeepEveryTableOnceWhateverTheCount) {
