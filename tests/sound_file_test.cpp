@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -280,6 +281,73 @@ TEST(SoundFile, PeakChunkIsWrittenForFloatWavAndAiff) {
       ASSERT_LT(peak + 16, bytes.size());
       EXPECT_EQ(bytes.substr(peak + 12, 4), std::string(4, '\0'));
     }
+  }
+}
+
+// The bytes after a chunk's id and size, up to the end of the chunk.
+std::string chunkBody(const std::string& bytes, const char* id) {
+  const size_t at = bytes.find(id);
+  if (at == std::string::npos || at + 8 > bytes.size()) return "(no " + std::string(id) + " chunk)";
+  uint32_t size = 0;
+  std::memcpy(&size, bytes.data() + at + 4, 4);
+  return bytes.substr(at + 8, size);
+}
+
+// The same samples as libsndfile writes them itself, in one call: its PEAK
+// entries (past the version and the stamp) and its sound data are what the
+// writer's own must be.
+std::string libsndfileFloatWav(const std::string& path, const std::vector<float>& s, int channels) {
+  SF_INFO info{};
+  info.channels = channels;
+  info.samplerate = 44100;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_TRUE);
+  sf_writef_float(file, s.data(), static_cast<sf_count_t>(s.size()) / channels);
+  sf_close(file);
+  return slurp(path);
+}
+
+TEST(SoundFile, FloatWavPeaksAndSamplesAreLibsndfilesOwn) {
+  TempFolder tmp;
+  for (const int channels : {1, 2, 3, 4, 6}) {
+    SCOPED_TRACE(channels);
+    // Longer than the writer's buffer; each channel peaks where a scan could
+    // go wrong: twice at the same height (the first counts), negative, on the
+    // last frame, beside a NaN and an infinity that the file holds as 0 and 1,
+    // or never (a silent channel keeps frame 0).
+    const int64_t frames = 120000;
+    std::vector<float> s = testSignal(frames, channels);
+    auto at = [&](int64_t frame, int c) -> float& { return s[size_t(frame * channels + c)]; };
+    at(3, 0) = 0.97f;
+    at(90000, 0) = -0.97f;
+    if (channels > 1) at(frames - 1, 1) = -0.99f;
+    if (channels > 2) {
+      at(500, 2) = std::numeric_limits<float>::quiet_NaN();
+      at(501, 2) = -std::numeric_limits<float>::infinity();
+      at(77777, 2) = 0.999f;
+    }
+    for (int64_t f = 0; f < frames && channels > 3; ++f) at(f, 3) = 0.0f;
+    std::vector<float> asFiled = s;
+    for (float& x : asFiled) x = std::isnan(x) ? 0.0f : std::isinf(x) ? std::copysign(1.0f, x) : x;
+
+    const std::string ours = tmp / "ours.wav";
+    writeFile(ours, "float", s, channels);
+    const std::string theirs = libsndfileFloatWav(tmp / "theirs.wav", asFiled, channels);
+    EXPECT_EQ(chunkBody(slurp(ours), "PEAK").substr(8), chunkBody(theirs, "PEAK").substr(8));
+    EXPECT_EQ(chunkBody(slurp(ours), "data"), chunkBody(theirs, "data"));
+
+    // A header brought up to date mid-render holds the peaks so far.
+    const std::string partial = tmp / "partial.wav";
+    SoundFileWriter writer(partial, outputFormatFor(partial, "float"), channels, 44100);
+    writer.write(s.data(), 80000);
+    writer.updateHeader();
+    const std::string part =
+        libsndfileFloatWav(tmp / "part.wav", {asFiled.begin(), asFiled.begin() + 80000 * channels}, channels);
+    std::string temporary;
+    for (const std::string& name : tmp.names())
+      if (name.rfind("partial.wav.part-", 0) == 0) temporary = tmp / name;
+    EXPECT_EQ(chunkBody(slurp(temporary), "PEAK").substr(8), chunkBody(part, "PEAK").substr(8));
   }
 }
 

@@ -52,8 +52,10 @@ int main(int argc, char** argv) {
   }
   const long long wall = nowNs() - start;
   FILE* out = fopen(argv[1], "a");
-  if (!out || fprintf(out, "%lld %.6f %.6f %ld\n", wall, seconds(usage.ru_utime), seconds(usage.ru_stime),
-                      usage.ru_maxrss) < 0 || fclose(out) != 0) {
+  if (!out ||
+      fprintf(out, "%lld %.6f %.6f %ld\n", wall, seconds(usage.ru_utime), seconds(usage.ru_stime), usage.ru_maxrss) <
+          0 ||
+      fclose(out) != 0) {
     perror(argv[1]);
     return 2;
   }
