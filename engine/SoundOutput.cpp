@@ -207,10 +207,13 @@ struct SoundFileWriter::Impl {
   void writeFloat(const float* src, int frames) {
     const size_t count = static_cast<size_t>(frames) * channels;
     float* out = floatScratch.data() + static_cast<size_t>(heldFrames) * channels;
-    if (scanFinite(src, count)) {
+    const bool finite = scanFinite(src, count, blockPeaks.data());
+    for (int c = 0; c < channels; ++c) peaks[c] = std::max(peaks[c], blockPeaks[c]);
+    if (finite) {
       std::memcpy(out, src, count * sizeof(float));
     } else {
       replaceNonFinite(src, out, count);
+      if (writesRaw) largestMagnitudes(out, count, blockPeaks.data());
     }
     if (writesRaw) trackFilePeaks(out, frames);
   }
@@ -233,23 +236,23 @@ struct SoundFileWriter::Impl {
   // libsndfile keeps a float file's PEAK chunk by comparing every sample in
   // turn, one long chain of dependent steps that cost a whole W0 render a
   // fifth of its time. A file written raw (see flush) has its peaks found
-  // here instead: each channel's largest |x| in the block four lanes at a
-  // time, and the first frame that holds it only when it beats the channel's
-  // peak so far. The result is libsndfile's to the bit: the same largest
-  // value, at its first frame.
+  // here instead: each channel's largest |x| in the block (blockPeaks, from
+  // the scan for overs), and the first frame that holds it only when it
+  // beats the channel's peak so far. The result is libsndfile's to the bit:
+  // the same largest value, at its first frame.
   void trackFilePeaks(const float* samples, int frames) {
     const int64_t firstFrame = this->frames;  // frames before this block
-    largestMagnitudes(samples, static_cast<size_t>(frames) * channels, blockPeaks.data());
     for (int c = 0; c < channels; ++c) {
       const float largest = blockPeaks[c];
       if (!(largest > filePeaks[c].value)) continue;
       int f = 0;
-      while (std::fabs(samples[static_cast<size_t>(f) * channels + c]) != largest) ++f;
+      while (f + 1 < frames && std::fabs(samples[static_cast<size_t>(f) * channels + c]) != largest) ++f;
       filePeaks[c] = {largest, firstFrame + f};
     }
   }
 
-  // Each channel's largest |x| among count finite samples, into largest[].
+  // Each channel's largest |x| among count finite samples, into largest[]
+  // (for a block whose overs were replaced).
   void largestMagnitudes(const float* src, size_t count, float* largest) const {
     using Float4 = float __attribute__((vector_size(16)));
     using Int4 = int32_t __attribute__((vector_size(16)));
@@ -269,13 +272,14 @@ struct SoundFileWriter::Impl {
       for (int c = 0; c < channels; ++c) largest[c] = std::max(largest[c], std::fabs(src[i + size_t(c)]));
   }
 
-  // Raises each channel's peak to the largest |x| among count samples (NaN
+  // Puts each channel's largest |x| among count samples into largest[] (NaN
   // left out, an infinity counted as such) and tells whether all of them are
   // finite. When the channels fit evenly into four lanes (1, 2 or 4 channels)
   // four samples are taken at a time; the maximum is the same in any order.
-  bool scanFinite(const float* src, size_t count) {
+  bool scanFinite(const float* src, size_t count, float* largest) {
     using Float4 = float __attribute__((vector_size(16)));
     using Int4 = int32_t __attribute__((vector_size(16)));
+    std::fill(largest, largest + channels, 0.0f);
     size_t i = 0;
     bool finite = true;
     if (channels == 1 || channels == 2 || channels == 4) {
@@ -291,19 +295,20 @@ struct SoundFileWriter::Impl {
       }
       for (int lane = 0; lane < 4; ++lane) {
         const int c = lane % channels;
-        peaks[c] = std::max(peaks[c], high[lane]);
+        largest[c] = std::max(largest[c], high[lane]);
         finite = finite && poison[lane] == 0.0f;
       }
     }
-    for (; i < count; ++i) {
-      const float x = src[i];
-      if (std::isnan(x)) {
-        finite = false;
-        continue;
+    for (; i < count; i += size_t(channels)) {  // whole frames from here on
+      for (int c = 0; c < channels; ++c) {
+        const float x = src[i + size_t(c)];
+        if (std::isnan(x)) {
+          finite = false;
+          continue;
+        }
+        largest[c] = std::max(largest[c], std::fabs(x));
+        finite = finite && !std::isinf(x);
       }
-      float& peak = peaks[i % channels];
-      peak = std::max(peak, std::fabs(x));
-      finite = finite && !std::isinf(x);
     }
     return finite;
   }
@@ -453,7 +458,7 @@ struct SoundFileWriter::Impl {
   // through sf_write_raw, its PEAK chunk filled in from filePeaks at the end.
   bool writesRaw = false;
   std::vector<FilePeak> filePeaks;
-  std::vector<float> blockPeaks;
+  std::vector<float> blockPeaks;     // each channel's largest |x| in the block written last
   std::optional<TpdfDither> dither;  // integer formats only
   int64_t clipped = 0;
   int64_t frames = 0;
@@ -532,10 +537,8 @@ SoundFileWriter::SoundFileWriter(const std::string& path, const OutputFormat& fo
   w.peaks.assign(channels, 0.0f);
   w.writesRaw =
       std::endian::native == std::endian::little && format.container == "wav" && format.sample == SampleFormat::Float32;
-  if (w.writesRaw) {
-    w.filePeaks.assign(channels, FilePeak{});
-    w.blockPeaks.assign(channels, 0.0f);
-  }
+  w.blockPeaks.assign(channels, 0.0f);
+  if (w.writesRaw) w.filePeaks.assign(channels, FilePeak{});
 }
 
 namespace {
