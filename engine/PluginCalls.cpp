@@ -159,19 +159,19 @@ void merror(const char* name) { reportOrPrint(MessageKind::Error, name, "registr
 
 double* floc(int slot) {
   if (!target.host) return nullptr;
-  vemora::TablePtr table = target.host->tables.get(slot);
+  const vemora::TablePtr* table = target.host->tables.find(slot);
   if (!table) return nullptr;
-  if (target.note) target.note->heldTables.push_back(table);
-  if (target.legacy) target.legacy->heldTables.push_back(table);
+  if (target.note) target.note->heldTables.push_back(*table);
+  if (target.legacy) target.legacy->heldTables.push_back(*table);
   // Tables are never written through this pointer by the engine; plug-ins
   // take double* by long-standing convention.
-  return const_cast<double*>(table->values.data());
+  return const_cast<double*>((*table)->values.data());
 }
 
 int fsize(int slot) {
   if (!target.host) return 0;
-  vemora::TablePtr table = target.host->tables.get(slot);
-  return table ? int(table->values.size()) : 0;
+  const vemora::TablePtr* table = target.host->tables.find(slot);
+  return table ? int((*table)->values.size()) : 0;
 }
 
 // Legacy notes' numbered files: 0 the input, 1 the note's output.
