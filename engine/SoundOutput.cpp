@@ -146,6 +146,8 @@ OutputFormat outputFormatFor(const std::string& path, const std::string& sampleT
   return format;
 }
 
+namespace {
+
 // A float WAV's PEAK chunk holds, for each channel, the largest |x| written
 // and the first frame that holds it (frame 0 while every sample is 0).
 struct FilePeak {
@@ -153,8 +155,8 @@ struct FilePeak {
   int64_t frame = 0;
 };
 
-namespace {
 bool finishPeakChunk(int fd, bool bigEndian, const std::vector<FilePeak>* peaks);
+
 }  // namespace
 
 struct SoundFileWriter::Impl {
